@@ -1,0 +1,49 @@
+#include "rename/tagloading.h"
+
+#include "rename/fieldmodel.h"
+#include "tag/genres.h"
+#include "tag/tagrecord.h"
+
+namespace sorvane {
+
+namespace {
+
+// Taggers fill an unused title with NULs, spaces or a run of one character; six alike at the
+// start is taken as no title at all. Tested on the record itself, NULs included.
+bool titleLooksBlank(const QString& title)
+{
+    const auto count = qMin<qsizetype>(6, title.size());
+    for (qsizetype k = 1; k < count; ++k) {
+        if (title.at(k) != title.at(k - 1))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void LoadTagFields(FieldModel& model)
+{
+    model.setText1(FieldModel::Title, Tag.Title);
+    model.setText1(FieldModel::Artist, Tag.Artist);
+    model.setText1(FieldModel::Album, Tag.Album);
+    model.setText1(FieldModel::Year, Tag.Year);
+    model.setText1(FieldModel::Comment, Tag.Comment);
+    model.setText1(FieldModel::Genre, GenreName(Tag.Genre));
+
+    if (titleLooksBlank(Tag.Title)) {
+        model.setCheck1(FieldModel::Title, 0);
+        model.setCheck1(FieldModel::Artist, 0);
+        return;
+    }
+    for (const int part : {FieldModel::Title, FieldModel::Artist})
+        model.setCheck1(part, model.Text1(part).isEmpty() ? 0 : 1);
+}
+
+void ReadTag(FieldModel& model)
+{
+    ReadTagRecord(model.txtFile());
+    LoadTagFields(model);
+}
+
+} // namespace sorvane

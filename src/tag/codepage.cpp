@@ -1,0 +1,120 @@
+#include "tag/codepage.h"
+
+#include <QtGlobal>
+
+#include <algorithm>
+#include <initializer_list>
+
+namespace sorvane {
+
+namespace {
+
+bool isOneOf(const QByteArray& value, std::initializer_list<const char*> list)
+{
+    return std::any_of(list.begin(), list.end(), [&](const char* item) { return value == item; });
+}
+
+bool isDoubleByte(int codePage)
+{
+    return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
+}
+
+} // namespace
+
+int AnsiCodePageForLocale(const QByteArray& localeName)
+{
+    // language[_territory][.codeset][@modifier]
+    QByteArray name = localeName;
+    QByteArray modifier;
+    if (const auto at = name.indexOf('@'); at >= 0) {
+        modifier = name.mid(at + 1).toLower();
+        name.truncate(at);
+    }
+    if (const auto dot = name.indexOf('.'); dot >= 0)
+        name.truncate(dot);
+    QByteArray language = name;
+    QByteArray territory;
+    if (const auto underscore = name.indexOf('_'); underscore >= 0) {
+        language = name.left(underscore);
+        territory = name.mid(underscore + 1).toUpper();
+    }
+    language = language.toLower();
+
+    if (modifier == "latin" && isOneOf(language, {"sr", "be", "uz"}))
+        return language == "uz" ? 1254 : 1250;
+    if (modifier == "cyrillic" && isOneOf(language, {"uz", "az", "bs"}))
+        return 1251;
+    if (isOneOf(language, {"ru", "uk", "be", "bg", "sr", "mk", "kk", "ky", "tg", "mn", "tt", "ba",
+                           "cv", "os", "ce", "sah", "av", "kv", "udm", "mhr", "myv", "mdf"}))
+        return 1251;
+    if (isOneOf(language, {"cs", "pl", "sk", "hu", "hr", "sl", "ro", "sq", "bs", "hsb", "dsb"}))
+        return 1250;
+    if (language == "el")
+        return 1253;
+    if (isOneOf(language, {"tr", "az", "uz"}))
+        return 1254;
+    if (isOneOf(language, {"he", "iw", "yi"}))
+        return 1255;
+    if (isOneOf(language, {"ar", "fa", "ur", "ps", "sd", "ug", "ckb"}))
+        return 1256;
+    if (isOneOf(language, {"lt", "lv", "et", "ltg", "sgs"}))
+        return 1257;
+    if (language == "vi")
+        return 1258;
+    if (language == "th")
+        return 874;
+    if (language == "ja")
+        return 932;
+    if (language == "ko")
+        return 949;
+    if (language == "zh")
+        return isOneOf(territory, {"TW", "HK", "MO"}) ? 950 : 936;
+    return 1252;
+}
+
+int SystemAnsiCodePage()
+{
+    for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const QByteArray value = qgetenv(variable);
+        if (!value.isEmpty())
+            return AnsiCodePageForLocale(value);
+    }
+    return 1252;
+}
+
+TagTextDecoder::TagTextDecoder(int codePage)
+    : m_codePage(codePage), m_singleByte(!isDoubleByte(codePage)),
+      m_multiByte(QByteArray("windows-" + QByteArray::number(codePage)).constData(),
+                  QStringConverter::Flag::Stateless)
+{
+    if (!m_singleByte && m_multiByte.isValid())
+        return;
+    // Decode every byte once; from then on a field is a table lookup per byte. A byte the page
+    // leaves undefined becomes the control character of the same number, as Windows maps it.
+    for (int byte = 0; byte < 256; ++byte) {
+        const char c = static_cast<char>(byte);
+        const QString one = m_multiByte.isValid() ? m_multiByte.decode(QByteArrayView(&c, 1))
+                                                  : QString();
+        const bool usable = one.size() == 1 && one.at(0) != QChar::ReplacementCharacter;
+        m_table[byte] = usable ? one.at(0).unicode() : static_cast<char16_t>(byte);
+    }
+}
+
+QString TagTextDecoder::decode(QByteArrayView bytes) const
+{
+    if (!m_singleByte && m_multiByte.isValid())
+        return m_multiByte.decode(bytes);
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar* out = text.data();
+    for (const char byte : bytes)
+        *out++ = QChar(m_table[static_cast<unsigned char>(byte)]);
+    return text;
+}
+
+const TagTextDecoder& TagTextDecoder::system()
+{
+    static const TagTextDecoder decoder(SystemAnsiCodePage());
+    return decoder;
+}
+
+} // namespace sorvane

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace sorvane {
+
+class Dialogs;
+
+// The window's open-file dialog: keeps its title, its filter and the last chosen path between
+// uses, and answers with the full path and the file's own name.
+class OpenFileDialog
+{
+public:
+    explicit OpenFileDialog(Dialogs& dialogs) : m_dialogs(dialogs) {}
+
+    void setDialogTitle(const QString& title) { m_title = title; }
+    // "description|pattern", e.g. "mp3 - файлы|*.mp3".
+    void setFilter(const QString& filter) { m_filter = filter; }
+
+    // Modal; afterwards FileName() is the chosen path, or empty when the user cancelled.
+    void showOpen(QWidget* parent);
+
+    QString FileName() const { return m_fileName; }
+    QString FileTitle() const;
+
+private:
+    Dialogs& m_dialogs;
+    QString m_title;
+    QString m_filter;
+    QString m_fileName;
+    QString m_lastChosen; // where the next dialog opens, kept across a cancel
+};
+
+} // namespace sorvane
