@@ -1,6 +1,7 @@
 #include "rename/fieldmodel.h"
 
-namespace sorvane {
+namespace sorvane
+{
 
 QString FieldModel::upToNul(const QString& text)
 {

@@ -4,7 +4,8 @@
 
 #include <array>
 
-namespace sorvane {
+namespace sorvane
+{
 
 // The window's state as the renaming logic sees it: the path field, the six tag fields, the four
 // name-part selections, and the folder and failure count of a run. The window implements it over

@@ -11,11 +11,13 @@
 #include <filesystem>
 #include <system_error>
 
-namespace sorvane {
+namespace sorvane
+{
 
 namespace fs = std::filesystem;
 
-namespace {
+namespace
+{
 
 bool hasMp3Extension(const QString& name)
 {

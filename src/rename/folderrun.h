@@ -4,12 +4,12 @@
 
 #include <vector>
 
-namespace sorvane {
+namespace sorvane
+{
 
 class FieldModel;
 
-struct ListedFile
-{
+struct ListedFile {
     QString name;
     // False when the name's bytes do not survive the trip through text (not valid in the file
     // name encoding): such a file cannot be opened by its text name and is left as it is.

@@ -13,9 +13,11 @@
 #include <unistd.h>
 #endif
 
-namespace sorvane {
+namespace sorvane
+{
 
-namespace {
+namespace
+{
 
 [[noreturn]] void throwRefused(const QString& source, const QString& target, int code)
 {
@@ -24,8 +26,8 @@ namespace {
 #else
     const bool exists = code == EEXIST;
 #endif
-    const QString reason = exists ? QStringLiteral("файл с таким именем уже существует")
-                                  : qt_error_string(code);
+    const QString reason =
+        exists ? QStringLiteral("файл с таким именем уже существует") : qt_error_string(code);
     throw Error(QStringLiteral("Не удалось переименовать %1 в %2: %3.")
                     .arg(QuotedPath(source), QuotedPath(target), reason));
 }

@@ -2,7 +2,8 @@
 
 #include <QString>
 
-namespace sorvane {
+namespace sorvane
+{
 
 // Renames source to target within one file system and never replaces an existing target: the
 // existence check and the rename are one step, so no other program can slip a file in between.

@@ -6,9 +6,11 @@
 
 #include <QDir>
 
-namespace sorvane {
+namespace sorvane
+{
 
-namespace {
+namespace
+{
 
 const QChar Separator = QDir::separator();
 
@@ -32,8 +34,8 @@ QString withoutDoubledSeparators(QString path)
 QString ComposeName(const FieldModel& model)
 {
     QString name;
-    for (const int part : {FieldModel::Artist, FieldModel::Album, FieldModel::Year,
-                           FieldModel::Title}) {
+    for (const int part :
+         {FieldModel::Artist, FieldModel::Album, FieldModel::Year, FieldModel::Title}) {
         if (model.Check1(part) == 1)
             name += QLatin1Char('_') + model.Text1(part);
     }

@@ -2,7 +2,8 @@
 
 #include <QString>
 
-namespace sorvane {
+namespace sorvane
+{
 
 class FieldModel;
 

@@ -4,9 +4,11 @@
 #include "tag/genres.h"
 #include "tag/tagrecord.h"
 
-namespace sorvane {
+namespace sorvane
+{
 
-namespace {
+namespace
+{
 
 // Taggers fill an unused title with NULs, spaces or a run of one character; six alike at the
 // start is taken as no title at all. Tested on the record itself, NULs included.

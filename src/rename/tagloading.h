@@ -1,6 +1,7 @@
 #pragma once
 
-namespace sorvane {
+namespace sorvane
+{
 
 class FieldModel;
 

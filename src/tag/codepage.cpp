@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <initializer_list>
 
-namespace sorvane {
+namespace sorvane
+{
 
-namespace {
+namespace
+{
 
 bool isOneOf(const QByteArray& value, std::initializer_list<const char*> list)
 {
@@ -44,8 +46,8 @@ int AnsiCodePageForLocale(const QByteArray& localeName)
         return language == "uz" ? 1254 : 1250;
     if (modifier == "cyrillic" && isOneOf(language, {"uz", "az", "bs"}))
         return 1251;
-    if (isOneOf(language, {"ru", "uk", "be", "bg", "sr", "mk", "kk", "ky", "tg", "mn", "tt", "ba",
-                           "cv", "os", "ce", "sah", "av", "kv", "udm", "mhr", "myv", "mdf"}))
+    if (isOneOf(language, {"ru", "uk", "be", "bg", "sr",  "mk", "kk", "ky",  "tg",  "mn",  "tt",
+                           "ba", "cv", "os", "ce", "sah", "av", "kv", "udm", "mhr", "myv", "mdf"}))
         return 1251;
     if (isOneOf(language, {"cs", "pl", "sk", "hu", "hr", "sl", "ro", "sq", "bs", "hsb", "dsb"}))
         return 1250;
@@ -93,8 +95,8 @@ TagTextDecoder::TagTextDecoder(int codePage)
     // leaves undefined becomes the control character of the same number, as Windows maps it.
     for (int byte = 0; byte < 256; ++byte) {
         const char c = static_cast<char>(byte);
-        const QString one = m_multiByte.isValid() ? m_multiByte.decode(QByteArrayView(&c, 1))
-                                                  : QString();
+        const QString one =
+            m_multiByte.isValid() ? m_multiByte.decode(QByteArrayView(&c, 1)) : QString();
         const bool usable = one.size() == 1 && one.at(0) != QChar::ReplacementCharacter;
         m_table[byte] = usable ? one.at(0).unicode() : static_cast<char16_t>(byte);
     }

@@ -7,7 +7,8 @@
 
 #include <array>
 
-namespace sorvane {
+namespace sorvane
+{
 
 // Tags carry 8-bit text in whatever code page the tagging program used, which in practice is the
 // Windows ANSI code page of its user. Linux has none, so the locale picks the page Windows would

@@ -2,7 +2,8 @@
 
 #include <QDir>
 
-namespace sorvane {
+namespace sorvane
+{
 
 Error::Error(QString message) : m_message(std::move(message)), m_utf8(m_message.toStdString()) {}
 

@@ -5,7 +5,8 @@
 #include <exception>
 #include <string>
 
-namespace sorvane {
+namespace sorvane
+{
 
 // Failures travel up as exceptions to the command that started the work. The text is meant for
 // the user: it names the file and the reason.

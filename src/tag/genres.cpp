@@ -2,9 +2,11 @@
 
 #include <array>
 
-namespace sorvane {
+namespace sorvane
+{
 
-namespace {
+namespace
+{
 
 // The names as the ID3v1 genre list has always been spelt, misspellings included.
 constexpr std::array<const char*, GenreCount> Genres = {

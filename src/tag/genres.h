@@ -2,7 +2,8 @@
 
 #include <QString>
 
-namespace sorvane {
+namespace sorvane
+{
 
 constexpr int GenreCount = 147;
 

@@ -4,7 +4,8 @@
 
 #include <QFile>
 
-namespace sorvane {
+namespace sorvane
+{
 
 ID3v1Tag Tag;
 
@@ -25,8 +26,8 @@ QByteArray ReadTagBytes(const QString& path)
     }
     const qint64 length = file.size();
     if (length < TagLayout::RecordSize) {
-        throw Error(QStringLiteral("Файл %1 короче 128 байт: в нём нет тега ID3v1.")
-                        .arg(QuotedPath(path)));
+        throw Error(
+            QStringLiteral("Файл %1 короче 128 байт: в нём нет тега ID3v1.").arg(QuotedPath(path)));
     }
     QByteArray record;
     if (file.seek(length - TagLayout::RecordSize))
@@ -35,7 +36,8 @@ QByteArray ReadTagBytes(const QString& path)
         const QString reason = file.error() != QFileDevice::NoError
                                    ? file.errorString()
                                    : QStringLiteral("файл оказался короче, чем сообщила система");
-        throw Error(QStringLiteral("Не удалось прочитать файл %1: %2").arg(QuotedPath(path), reason));
+        throw Error(
+            QStringLiteral("Не удалось прочитать файл %1: %2").arg(QuotedPath(path), reason));
     }
     return record;
 }
@@ -44,7 +46,9 @@ ID3v1Tag ParseTagRecord(QByteArrayView record, const TagTextDecoder& decoder)
 {
     Q_ASSERT(record.size() == TagLayout::RecordSize);
     // Every text field goes through the one decoder, so no field can be decoded differently.
-    const auto text = [&](int offset, int size) { return decoder.decode(record.sliced(offset, size)); };
+    const auto text = [&](int offset, int size) {
+        return decoder.decode(record.sliced(offset, size));
+    };
     using namespace TagLayout;
     ID3v1Tag tag;
     tag.Marker = text(MarkerOffset, MarkerSize);

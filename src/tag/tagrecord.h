@@ -6,11 +6,13 @@
 #include <QByteArrayView>
 #include <QString>
 
-namespace sorvane {
+namespace sorvane
+{
 
 // The 128-byte ID3v1 record as it lies at the very end of an MP3 file: no alignment, text fields
 // fixed-width and not terminated.
-namespace TagLayout {
+namespace TagLayout
+{
 constexpr int MarkerOffset = 0, MarkerSize = 3;
 constexpr int TitleOffset = 3, TitleSize = 30;
 constexpr int ArtistOffset = 33, ArtistSize = 30;
@@ -19,15 +21,15 @@ constexpr int YearOffset = 93, YearSize = 4;
 constexpr int CommentOffset = 97, CommentSize = 30;
 constexpr int GenreOffset = 127, GenreSize = 1;
 constexpr int RecordSize = 128;
-static_assert(MarkerSize + TitleSize + ArtistSize + AlbumSize + YearSize + CommentSize + GenreSize ==
+static_assert(MarkerSize + TitleSize + ArtistSize + AlbumSize + YearSize + CommentSize +
+                  GenreSize ==
               RecordSize);
 static_assert(GenreOffset + GenreSize == RecordSize);
 } // namespace TagLayout
 
 // Text fields keep every byte as a character, zero bytes as NUL and padding as spaces: what shows
 // of them is decided when they are loaded into the window.
-struct ID3v1Tag
-{
+struct ID3v1Tag {
     ID3v1Tag();
 
     QString Marker;

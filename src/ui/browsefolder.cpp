@@ -3,11 +3,13 @@
 #include "rename/fieldmodel.h"
 #include "ui/dialogs.h"
 
-namespace sorvane {
+namespace sorvane
+{
 
 QString BrowseFolder(Dialogs& dialogs, QWidget* owner)
 {
-    return FieldModel::upToNul(dialogs.getExistingDirectory(owner, QStringLiteral("Select Folder")));
+    return FieldModel::upToNul(
+        dialogs.getExistingDirectory(owner, QStringLiteral("Select Folder")));
 }
 
 } // namespace sorvane

@@ -3,7 +3,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
-namespace sorvane {
+namespace sorvane
+{
 
 QString QtDialogs::getOpenFileName(QWidget* parent, const QString& title, const QString& filter,
                                    const QString& startPath)

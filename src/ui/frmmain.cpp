@@ -13,16 +13,19 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
 #include <limits>
+#include <vector>
 
-namespace sorvane {
+namespace sorvane
+{
 
-namespace {
+namespace
+{
 
 // The layout is given in twips (1/1440 inch) so it scales with the screen's logical DPI:
 // 15 twips a pixel at 96 DPI.
-struct Twips
-{
+struct Twips {
     int left, top, width, height;
 };
 
@@ -44,14 +47,30 @@ const Twips PathLabel{75, 105, 690, 240};
 constexpr int FieldTop = 450, FieldStep = 375, LabelDrop = 30;
 constexpr int CheckTop = 480, CheckStep = 360;
 
-const char* const FieldCaptions[FieldModel::TextCount] = {"Title:", "Artist:",  "Album:",
-                                                          "Year:",  "Comment:", "Genre:"};
-const char* const CheckAccessibleNames[FieldModel::CheckCount] = {
-    "Title in name", "Artist in name", "Album in name", "Year in name"};
+const char* const FieldCaptions[FieldModel::TextCount] = {
+    "Title:", "Artist:", "Album:", "Year:", "Comment:", "Genre:"};
+const char* const CheckAccessibleNames[FieldModel::CheckCount] = {"Title in name", "Artist in name",
+                                                                  "Album in name", "Year in name"};
 
 QString indexed(const char* name, int index)
 {
     return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(index);
+}
+
+// The caption column is narrow: where the user's font is too wide for a caption, every label
+// gets the same smaller size rather than one caption being cut.
+void fitCaptions(const std::vector<QLabel*>& labels)
+{
+    QFont font = labels.front()->font();
+    const auto allFit = [&] {
+        return std::all_of(labels.begin(), labels.end(), [&](const QLabel* l) {
+            return QFontMetrics(font).horizontalAdvance(l->text()) <= l->width();
+        });
+    };
+    while (!allFit() && font.pointSizeF() > 6)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    for (QLabel* l : labels)
+        l->setFont(font);
 }
 
 } // namespace
@@ -89,11 +108,12 @@ void frmMain::createControls()
         place(edit, name, twips);
         return edit;
     };
+    std::vector<QLabel*> labels;
     const auto label = [&](int index, const char* caption, const Twips& twips) {
         auto* l = new QLabel(QLatin1String(caption), this);
         l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         place(l, indexed("Label1", index), twips);
-        l->setAccessibleName(QLatin1String(caption));
+        labels.push_back(l);
     };
 
     // Created in the tab order, which the focus chain then follows.
@@ -115,8 +135,10 @@ void frmMain::createControls()
     ReName = button("ReName", QStringLiteral("Переименовать"), RenameButton);
     cmdFolder = button("cmdFolder", QStringLiteral("Папка"), FolderButton);
 
-    QWidget* chain[] = {cmdRead,  Text1[0], Text1[1], Text1[2],  Text1[3],  Text1[4], Text1[5],
-                        txtFile,  Check1[0], Check1[1], Check1[2], Check1[3], ReName, cmdFolder};
+    fitCaptions(labels);
+
+    QWidget* chain[] = {cmdRead, Text1[0],  Text1[1],  Text1[2],  Text1[3],  Text1[4], Text1[5],
+                        txtFile, Check1[0], Check1[1], Check1[2], Check1[3], ReName,   cmdFolder};
     for (std::size_t i = 1; i < std::size(chain); ++i)
         setTabOrder(chain[i - 1], chain[i]);
     cmdRead->setFocus();
@@ -185,9 +207,9 @@ void frmMain::FolderRun()
         return;
     }
     m_dialogs.showMessage(this, MessageIcon::Information,
-                          failures > 0
-                              ? QString::number(failures) + QStringLiteral(" файлов не переименовано!")
-                              : QStringLiteral("Готово!"));
+                          failures > 0 ? QString::number(failures) +
+                                             QStringLiteral(" файлов не переименовано!")
+                                       : QStringLiteral("Готово!"));
 }
 
 void frmMain::showFailure(const QString& text)

@@ -12,7 +12,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-namespace sorvane {
+namespace sorvane
+{
 
 class Dialogs;
 

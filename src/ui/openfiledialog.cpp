@@ -4,7 +4,8 @@
 
 #include <QFileInfo>
 
-namespace sorvane {
+namespace sorvane
+{
 
 void OpenFileDialog::showOpen(QWidget* parent)
 {

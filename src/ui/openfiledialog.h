@@ -4,7 +4,8 @@
 
 class QWidget;
 
-namespace sorvane {
+namespace sorvane
+{
 
 class Dialogs;
 

@@ -5,7 +5,8 @@
 
 #include <QApplication>
 
-namespace sorvane {
+namespace sorvane
+{
 
 int StartUp()
 {

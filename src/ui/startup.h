@@ -1,6 +1,7 @@
 #pragma once
 
-namespace sorvane {
+namespace sorvane
+{
 
 // Shows the window and runs its events until it is closed; the program's exit code.
 int StartUp();

@@ -26,9 +26,8 @@ private:
 
     QStringList names() const
     {
-        return QDir(folder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                            QDir::NoDotAndDotDot,
-                                        QDir::Name);
+        return QDir(folder()).entryList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     }
 
     int run()
@@ -80,8 +79,8 @@ private slots:
         add(QStringLiteral("1.mp3"), {"One", "A", "Alb", "2001"});
         add(QStringLiteral("2.mp3"), {"Two", "B", "Alb", "2002"});
         QCOMPARE(run(), 0);
-        QCOMPARE(names(), (QStringList{QStringLiteral("A_2001_One.mp3"),
-                                       QStringLiteral("B_2002_Two.mp3")}));
+        QCOMPARE(names(),
+                 (QStringList{QStringLiteral("A_2001_One.mp3"), QStringLiteral("B_2002_Two.mp3")}));
         QCOMPARE(m_model.Check1(FieldModel::Year), 1);
     }
 
@@ -109,7 +108,8 @@ private slots:
         QVERIFY(QDir(folder()).mkdir(QStringLiteral("folder.mp3")));
         QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("b.mp3")),
                             m_dir->filePath(QStringLiteral("link.mp3"))));
-        QVERIFY(QFile::link(QStringLiteral("/nowhere"), m_dir->filePath(QStringLiteral("gone.mp3"))));
+        QVERIFY(
+            QFile::link(QStringLiteral("/nowhere"), m_dir->filePath(QStringLiteral("gone.mp3"))));
         QStringList listed;
         for (const ListedFile& file : ListMp3Files(folder()))
             listed << file.name;

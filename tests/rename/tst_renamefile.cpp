@@ -11,10 +11,10 @@
 
 using namespace sorvane;
 
-namespace {
-
-struct Parts
+namespace
 {
+
+struct Parts {
     QString artist{}, album{}, year{}, title{};
     int artistOn = 0, albumOn = 0, yearOn = 0, titleOn = 0;
 };

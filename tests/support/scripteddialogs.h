@@ -6,15 +6,15 @@
 #include <QString>
 #include <QStringList>
 
-namespace testing {
+namespace testing
+{
 
 // Plays the user's part in every dialog: answers come from queues the test fills, and every
 // dialog and message shown is recorded.
 class ScriptedDialogs : public sorvane::Dialogs
 {
 public:
-    struct Message
-    {
+    struct Message {
         sorvane::MessageIcon icon;
         QString text;
     };

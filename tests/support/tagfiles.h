@@ -5,10 +5,10 @@
 #include <QString>
 
 // Test files are made from bytes the test states, so the reader sees exactly what the test says.
-namespace testing {
-
-struct TagBytes
+namespace testing
 {
+
+struct TagBytes {
     QByteArray title{};
     QByteArray artist{};
     QByteArray album{};
@@ -43,7 +43,8 @@ inline QByteArray mp3Bytes(const TagBytes& tag, int audioSize = 2000, char audio
 inline bool writeFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(bytes) == bytes.size();
+    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
+           file.write(bytes) == bytes.size();
 }
 
 inline QByteArray readFile(const QString& path)

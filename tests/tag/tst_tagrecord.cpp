@@ -76,9 +76,8 @@ private slots:
 
     void keepsNulsAndTrailingSpaces()
     {
-        const ID3v1Tag tag =
-            ParseTagRecord(testing::tagRecord({QByteArray("Ab\0cd", 5), "Nova" + QByteArray(26, ' ')}),
-                           m_1252);
+        const ID3v1Tag tag = ParseTagRecord(
+            testing::tagRecord({QByteArray("Ab\0cd", 5), "Nova" + QByteArray(26, ' ')}), m_1252);
         QCOMPARE(tag.Title.size(), 30);
         QCOMPARE(tag.Title.left(5), QStringLiteral("Ab") + QChar::Null + QStringLiteral("cd"));
         QCOMPARE(tag.Artist, QStringLiteral("Nova") + QString(26, QLatin1Char(' ')));
@@ -91,8 +90,8 @@ private slots:
         for (int i = 0; i < 127; ++i)
             record[i] = static_cast<char>(0xC0 + i % 64); // А..я
         const ID3v1Tag tag = ParseTagRecord(record, m_1251);
-        const QString fields[] = {tag.Marker, tag.Title, tag.Artist, tag.Album, tag.Year,
-                                  tag.Comment};
+        const QString fields[] = {tag.Marker, tag.Title, tag.Artist,
+                                  tag.Album,  tag.Year,  tag.Comment};
         int offset = 0;
         for (const QString& field : fields) {
             for (int k = 0; k < field.size(); ++k)
@@ -107,8 +106,8 @@ private slots:
     void doubleBytePageDecodesAFieldAsAWhole()
     {
         // "日本" in Shift_JIS: four bytes, two characters.
-        const ID3v1Tag tag = ParseTagRecord(testing::tagRecord({"\x93\xfa\x96\x7b"}),
-                                            TagTextDecoder(932));
+        const ID3v1Tag tag =
+            ParseTagRecord(testing::tagRecord({"\x93\xfa\x96\x7b"}), TagTextDecoder(932));
         QCOMPARE(tag.Title, QStringLiteral("日本") + QString(26, QChar::Null));
     }
 

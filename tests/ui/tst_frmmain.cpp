@@ -1,0 +1,333 @@
+#include "support/scripteddialogs.h"
+#include "support/tagfiles.h"
+#include "ui/dialogs.h"
+#include "ui/frmmain.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using namespace sorvane;
+using testing::ScriptedDialogs;
+
+class MainWindowTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<ScriptedDialogs> m_dialogs;
+    std::unique_ptr<frmMain> m_window;
+
+    template <typename T> T* control(const char* name) const
+    {
+        auto* found = m_window->findChild<T*>(QLatin1String(name));
+        if (!found)
+            qFatal("no control %s", name);
+        return found;
+    }
+    QLineEdit* text1(int i) const
+    {
+        return control<QLineEdit>(QStringLiteral("Text1(%1)").arg(i).toLatin1().constData());
+    }
+    QCheckBox* check1(int i) const
+    {
+        return control<QCheckBox>(QStringLiteral("Check1(%1)").arg(i).toLatin1().constData());
+    }
+    void click(const char* button)
+    {
+        QTest::mouseClick(control<QPushButton>(button), Qt::LeftButton);
+    }
+
+    QString addFile(const QString& name, const testing::TagBytes& tag)
+    {
+        const QString path = m_dir->filePath(name);
+        if (!testing::writeFile(path, testing::mp3Bytes(tag)))
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+    // The user picks the file with "Файл".
+    void choose(const QString& path)
+    {
+        m_dialogs->fileAnswers.enqueue(path);
+        click("cmdRead");
+    }
+
+    QStringList folderEntries() const
+    {
+        return QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+
+    ScriptedDialogs::Message lastMessage() const
+    {
+        if (m_dialogs->messages.isEmpty())
+            qFatal("no message was shown");
+        return m_dialogs->messages.last();
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_dialogs = std::make_unique<ScriptedDialogs>();
+        m_window = std::make_unique<frmMain>(*m_dialogs);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    void cleanup() { m_window.reset(); }
+
+    void windowAndControls()
+    {
+        QCOMPARE(m_window->objectName(), QStringLiteral("frmMain"));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Sorvane"));
+        QVERIFY(!m_window->windowIcon().isNull());
+        QCOMPARE(m_window->windowIcon().availableSizes(),
+                 (QList<QSize>{QSize(16, 16), QSize(32, 32)}));
+        QCOMPARE(control<QPushButton>("cmdRead")->text(), QStringLiteral("Файл"));
+        QCOMPARE(control<QPushButton>("ReName")->text(), QStringLiteral("Переименовать"));
+        QCOMPARE(control<QPushButton>("cmdFolder")->text(), QStringLiteral("Папка"));
+        const char* captions[] = {
+            "Title:", "Artist:", "Album:", "Year:", "Comment:", "Genre:", "File:"};
+        for (int i = 0; i < 7; ++i) {
+            const auto* label = control<QLabel>(QStringLiteral("Label1(%1)").arg(i).toLatin1());
+            QCOMPARE(label->text(), QLatin1String(captions[i]));
+            QCOMPARE(label->focusPolicy(), Qt::NoFocus);
+        }
+        QSet<QString> accessibleNames;
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY(check1(i)->text().isEmpty());
+            QVERIFY(!check1(i)->isChecked());
+            accessibleNames.insert(check1(i)->accessibleName());
+        }
+        QCOMPARE(accessibleNames.size(), 4);
+        QVERIFY(!accessibleNames.contains(QString()));
+        for (const auto* button : m_window->findChildren<QPushButton*>()) {
+            QVERIFY(!button->autoDefault() && !button->isDefault());
+            QVERIFY(!button->text().contains(QLatin1Char('&')));
+        }
+    }
+
+    void geometryFollowsTheTwipTable()
+    {
+        const auto px = [&](int twips, bool vertical) {
+            const int dpi = vertical ? m_window->logicalDpiY() : m_window->logicalDpiX();
+            return qRound(twips * dpi / 1440.0);
+        };
+        const auto rect = [&](int l, int t, int w, int h) {
+            return QRect(px(l, false), px(t, true), px(w, false), px(h, true));
+        };
+        QCOMPARE(m_window->size(), QSize(px(6030, false), px(2820, true)));
+        QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
+        QCOMPARE(control<QPushButton>("cmdRead")->geometry(), rect(4320, 120, 825, 285));
+        QCOMPARE(control<QPushButton>("cmdFolder")->geometry(), rect(5160, 120, 825, 285));
+        QCOMPARE(control<QPushButton>("ReName")->geometry(), rect(4440, 2340, 1455, 315));
+        QCOMPARE(control<QLineEdit>("txtFile")->geometry(), rect(825, 75, 3465, 285));
+        QCOMPARE(control<QLabel>("Label1(6)")->geometry(), rect(75, 105, 690, 240));
+        QCOMPARE(text1(0)->geometry(), rect(825, 450, 3465, 285));
+        QCOMPARE(text1(5)->geometry(), rect(825, 2325, 3465, 285));
+        QCOMPARE(control<QLabel>("Label1(4)")->geometry(), rect(75, 1980, 690, 240));
+        QCOMPARE(check1(0)->geometry(), rect(4380, 480, 615, 315));
+        QCOMPARE(check1(3)->geometry(), rect(4380, 1560, 615, 315));
+        if (m_window->logicalDpiX() == 96)
+            QCOMPARE(m_window->size(), QSize(402, 188));
+    }
+
+    void tabOrderAndFirstFocus()
+    {
+        QStringList order;
+        QWidget* w = control<QPushButton>("cmdRead");
+        do {
+            if (w->focusPolicy() & Qt::TabFocus)
+                order << w->objectName();
+            w = w->nextInFocusChain();
+        } while (w != control<QPushButton>("cmdRead"));
+        QCOMPARE(order, (QStringList{"cmdRead", "Text1(0)", "Text1(1)", "Text1(2)", "Text1(3)",
+                                     "Text1(4)", "Text1(5)", "txtFile", "Check1(0)", "Check1(1)",
+                                     "Check1(2)", "Check1(3)", "ReName", "cmdFolder"}));
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QCOMPARE(QApplication::focusWidget(), control<QPushButton>("cmdRead"));
+    }
+
+    void choosingAFileLoadsItsTag()
+    {
+        const QString path =
+            addFile(QStringLiteral("song.mp3"), {"Blue Sky", "Nova", "Album", "1999", "Nice", 17});
+        check1(2)->setChecked(true);
+        check1(3)->setChecked(true);
+        choose(path);
+        QCOMPARE(m_dialogs->openTitles, QStringList{QStringLiteral("Открытие файла")});
+        QCOMPARE(m_dialogs->openFilters, QStringList{QStringLiteral("mp3 - файлы (*.mp3)")});
+        QCOMPARE(control<QLineEdit>("txtFile")->text(), path);
+        const char* expected[] = {"Blue Sky", "Nova", "Album", "1999", "Nice", "Rock"};
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(text1(i)->text(), QLatin1String(expected[i]));
+        QVERIFY(check1(0)->isChecked() && check1(1)->isChecked());
+        QVERIFY(!check1(2)->isChecked() && !check1(3)->isChecked());
+        QVERIFY(m_dialogs->messages.isEmpty());
+        // The next dialog opens where the last choice was.
+        choose(path);
+        QCOMPARE(m_dialogs->openStartPaths.last(), path);
+    }
+
+    void cancelledChoiceKeepsTheFields()
+    {
+        choose(addFile(QStringLiteral("song.mp3"), {"Blue Sky", "Nova"}));
+        check1(2)->setChecked(true);
+        choose(QString());
+        QCOMPARE(control<QLineEdit>("txtFile")->text(), QStringLiteral("Не выбран файл!!!"));
+        QCOMPARE(text1(0)->text(), QStringLiteral("Blue Sky"));
+        QVERIFY(check1(0)->isChecked() && check1(2)->isChecked());
+        QVERIFY(m_dialogs->messages.isEmpty());
+    }
+
+    void failedReadIsShownAndKeepsTheFields()
+    {
+        choose(addFile(QStringLiteral("song.mp3"), {"Blue Sky", "Nova"}));
+        const QString shortFile = m_dir->filePath(QStringLiteral("short.mp3"));
+        QVERIFY(testing::writeFile(shortFile, "tiny"));
+        choose(shortFile);
+        QCOMPARE(lastMessage().icon, MessageIcon::Warning);
+        QVERIFY(lastMessage().text.contains(shortFile));
+        QCOMPARE(control<QLineEdit>("txtFile")->text(), shortFile);
+        QCOMPARE(text1(0)->text(), QStringLiteral("Blue Sky"));
+        QVERIFY(check1(0)->isChecked());
+    }
+
+    void editedArtistGoesIntoTheName()
+    {
+        const QString path = addFile(QStringLiteral("song.mp3"), {"Blue Sky", "Nova", "Album"});
+        choose(path);
+        text1(1)->clear();
+        QTest::keyClicks(text1(1), QStringLiteral("Lumen"));
+        check1(2)->setChecked(true);
+        click("ReName");
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("Lumen_Album_Blue Sky.mp3")});
+        QCOMPARE(lastMessage().text, QStringLiteral("Готово!"));
+        QCOMPARE(lastMessage().icon, MessageIcon::Information);
+        QCOMPARE(control<QLineEdit>("txtFile")->text(), path); // still the old path
+        // Pressed again: the old path is gone, and the failure says so.
+        click("ReName");
+        QCOMPARE(lastMessage().icon, MessageIcon::Warning);
+        QVERIFY(lastMessage().text.contains(path));
+    }
+
+    void nothingSelectedIsNotReportedAsDone()
+    {
+        choose(addFile(QStringLiteral("blank.mp3"), {"", "Nova"}));
+        QVERIFY(!check1(0)->isChecked() && !check1(1)->isChecked());
+        click("ReName");
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("blank.mp3")});
+        QVERIFY(lastMessage().text.contains(QStringLiteral("не переименован")));
+        QVERIFY(lastMessage().text != QStringLiteral("Готово!"));
+    }
+
+    void fileAlreadyNamedIsDone()
+    {
+        choose(addFile(QStringLiteral("Nova_Blue Sky.mp3"), {"Blue Sky", "Nova"}));
+        click("ReName");
+        QCOMPARE(lastMessage().text, QStringLiteral("Готово!"));
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("Nova_Blue Sky.mp3")});
+    }
+
+    void existingTargetStaysAndTheFailureIsShown()
+    {
+        const QString path = addFile(QStringLiteral("song.mp3"), {"Blue Sky", "Nova"});
+        const QString target = addFile(QStringLiteral("Nova_Blue Sky.mp3"), {"Other", "Tag"});
+        const QByteArray before = testing::readFile(target);
+        choose(path);
+        click("ReName");
+        QCOMPARE(lastMessage().icon, MessageIcon::Warning);
+        QVERIFY(lastMessage().text.contains(QStringLiteral("уже существует")));
+        QVERIFY(lastMessage().text.contains(path));
+        QCOMPARE(testing::readFile(target), before);
+        QVERIFY(QFile::exists(path));
+    }
+
+    void renameBeforeAnyChoiceIsAnErrorNotACrash()
+    {
+        click("ReName");
+        QCOMPARE(lastMessage().icon, MessageIcon::Warning);
+        choose(QString());
+        click("ReName");
+        QCOMPARE(m_dialogs->messages.size(), 2);
+        QCOMPARE(lastMessage().icon, MessageIcon::Warning);
+        QVERIFY(m_window->isVisible());
+    }
+
+    void tagTextWithASeparatorMovesNothing()
+    {
+        const QString path = addFile(QStringLiteral("song.mp3"), {"x", "../.."});
+        choose(path);
+        click("ReName");
+        QCOMPARE(lastMessage().icon, MessageIcon::Warning);
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("song.mp3")});
+    }
+
+    void folderRunThroughTheWindow()
+    {
+        addFile(QStringLiteral("a.mp3"), {"Blue Sky", "Nova"});
+        addFile(QStringLiteral("b.mp3"), {"", "Blank"});
+        m_dialogs->folderAnswers.enqueue(m_dir->path());
+        click("cmdFolder");
+        QCOMPARE(m_dialogs->folderTitles, QStringList{QStringLiteral("Select Folder")});
+        QCOMPARE(folderEntries(),
+                 (QStringList{QStringLiteral("Nova_Blue Sky.mp3"), QStringLiteral("b.mp3")}));
+        QCOMPARE(lastMessage().text, QStringLiteral("1 файлов не переименовано!"));
+        QCOMPARE(lastMessage().icon, MessageIcon::Information);
+        QCOMPARE(control<QLineEdit>("txtFile")->text(), QString());
+    }
+
+    void cancelledFolderChoiceDoesNothing()
+    {
+        addFile(QStringLiteral("a.mp3"), {"Blue Sky", "Nova"});
+        click("cmdFolder");
+        QCOMPARE(m_dialogs->folderTitles.size(), 1);
+        QVERIFY(m_dialogs->messages.isEmpty());
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("a.mp3")});
+    }
+
+    void unreadableFolderIsShown()
+    {
+        m_dialogs->folderAnswers.enqueue(m_dir->filePath(QStringLiteral("gone")));
+        click("cmdFolder");
+        QCOMPARE(lastMessage().icon, MessageIcon::Warning);
+        QVERIFY(lastMessage().text.contains(m_dir->filePath(QStringLiteral("gone"))));
+    }
+
+    // The one test of the real message box: polled until it is up, then checked and closed.
+    void realMessageBox()
+    {
+        QString title, text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QList<QAbstractButton*> buttons;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            title = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            buttons = box->buttons();
+            box->accept();
+        });
+        poll.start(20);
+        QtDialogs().showMessage(m_window.get(), MessageIcon::Information,
+                                QStringLiteral("Готово!"));
+        QCOMPARE(title, QStringLiteral("Sorvane"));
+        QCOMPARE(text, QStringLiteral("Готово!"));
+        QCOMPARE(icon, QMessageBox::Information);
+        QCOMPARE(buttons.size(), 1);
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_frmmain.moc"
