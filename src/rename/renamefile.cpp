@@ -68,7 +68,9 @@ RenameOutcome RenameFile(FieldModel& model)
                         .arg(QuotedPath(source)));
     }
     const QString target = JoinPath(QDir::toNativeSeparators(model.FolderPath()), name);
-    if (withoutDoubledSeparators(source) == withoutDoubledSeparators(target)) {
+    // Only a source that already ends in the new name can be the target itself.
+    if (source.endsWith(Separator + name) &&
+        withoutDoubledSeparators(source) == withoutDoubledSeparators(target)) {
         if (!QFile::exists(source)) {
             throw Error(QStringLiteral("Не удалось переименовать %1: файла больше нет.")
                             .arg(QuotedPath(source)));

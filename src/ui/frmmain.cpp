@@ -200,12 +200,15 @@ void frmMain::FolderRun()
         return;
     setFolderPath(folder);
     int failures = 0;
+    holdTexts();
     try {
         failures = RenameFolder(*this);
     } catch (const Error& error) {
+        showHeldTexts();
         showFailure(error.message());
         return;
     }
+    showHeldTexts();
     m_dialogs.showMessage(this, MessageIcon::Information,
                           failures > 0 ? QString::number(failures) +
                                              QStringLiteral(" файлов не переименовано!")
@@ -217,24 +220,47 @@ void frmMain::showFailure(const QString& text)
     m_dialogs.showMessage(this, MessageIcon::Warning, text);
 }
 
+void frmMain::holdTexts()
+{
+    m_heldTexts.emplace();
+    for (int i = 0; i < TextCount; ++i)
+        (*m_heldTexts)[i] = Text1[i]->text();
+    (*m_heldTexts)[TextCount] = txtFile->text();
+}
+
+void frmMain::showHeldTexts()
+{
+    const auto held = std::move(m_heldTexts);
+    m_heldTexts.reset();
+    for (int i = 0; i < TextCount; ++i)
+        Text1[i]->setText(held->at(i));
+    txtFile->setText(held->at(TextCount));
+}
+
 QString frmMain::fileText() const
 {
-    return txtFile->text();
+    return m_heldTexts ? m_heldTexts->at(TextCount) : txtFile->text();
 }
 
 void frmMain::storeFileText(const QString& text)
 {
-    txtFile->setText(text);
+    if (m_heldTexts)
+        m_heldTexts->at(TextCount) = text;
+    else
+        txtFile->setText(text);
 }
 
 QString frmMain::fieldText(int index) const
 {
-    return Text1.at(index)->text();
+    return m_heldTexts ? m_heldTexts->at(index) : Text1.at(index)->text();
 }
 
 void frmMain::storeFieldText(int index, const QString& text)
 {
-    Text1.at(index)->setText(text);
+    if (m_heldTexts)
+        m_heldTexts->at(index) = text;
+    else
+        Text1.at(index)->setText(text);
 }
 
 bool frmMain::isChecked(int index) const

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <array>
+#include <optional>
 
 class QCheckBox;
 class QLabel;
@@ -42,6 +43,13 @@ protected:
 private:
     void createControls();
     void showFailure(const QString& text);
+
+    // While a folder run is under way the window takes no input and paints nothing, so the texts
+    // are held as plain strings and shown once at the end: laying out seven line edits for every
+    // file would cost more than the file system work. Index TextCount is the path field.
+    std::optional<std::array<QString, TextCount + 1>> m_heldTexts;
+    void holdTexts();
+    void showHeldTexts();
 
     Dialogs& m_dialogs;
     OpenFileDialog CD1;

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace sorvane;
@@ -156,10 +157,13 @@ private slots:
         QVERIFY(!QFile::exists(file));
     }
 
-    void folderFailsToRead()
+    // Neither a folder nor a FIFO named like a song is read; the FIFO must not block.
+    void nonRegularFilesFail()
     {
         QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("folder.mp3")));
-        expectReadFails(path("folder.mp3"), path("folder.mp3").toUtf8().constData());
+        expectReadFails(path("folder.mp3"), "");
+        QCOMPARE(::mkfifo(QFile::encodeName(path("pipe.mp3")).constData(), 0600), 0);
+        expectReadFails(path("pipe.mp3"), "");
     }
 
     void unreadableFileFails()

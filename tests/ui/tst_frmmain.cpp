@@ -283,6 +283,9 @@ private slots:
         QCOMPARE(lastMessage().text, QStringLiteral("1 файлов не переименовано!"));
         QCOMPARE(lastMessage().icon, MessageIcon::Information);
         QCOMPARE(control<QLineEdit>("txtFile")->text(), QString());
+        // The fields show the last file's tag once the run is over.
+        QCOMPARE(text1(1)->text(), QStringLiteral("Blank"));
+        QCOMPARE(text1(5)->text(), QStringLiteral("Other"));
     }
 
     void cancelledFolderChoiceDoesNothing()
