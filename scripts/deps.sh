@@ -14,3 +14,5 @@ install_missing() {
 }
 
 BUILD_PACKAGES=(cmake g++ make qt6-base-dev libgl-dev)
+# Validating the desktop files, building the .deb, and installing it into a throwaway root.
+PACKAGE_CHECK_PACKAGES=(desktop-file-utils appstream dpkg-dev file debootstrap)
