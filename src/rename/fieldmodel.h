@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <array>
+#include <limits>
 
 namespace sorvane
 {
@@ -35,6 +36,12 @@ public:
 
     int FailCount() const { return m_failCount; }
     void setFailCount(int count) { m_failCount = count; }
+    // One more file not renamed; the count stops at its largest value rather than wrapping.
+    void countFailure()
+    {
+        if (m_failCount < std::numeric_limits<int>::max())
+            ++m_failCount;
+    }
 
     // A text member cannot hold a NUL: a tag field stops showing at its first zero byte.
     static QString upToNul(const QString& text);

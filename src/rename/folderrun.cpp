@@ -80,20 +80,20 @@ int RenameFolder(FieldModel& model)
     for (const ListedFile& file : files) {
         model.setTxtFile(JoinPath(folder, file.name));
         if (!file.representable) {
-            model.setFailCount(model.FailCount() + 1);
+            model.countFailure();
             continue;
         }
         try {
             ReadTag(model);
         } catch (const Error&) {
             // Not renamed from the fields of the file before it.
-            model.setFailCount(model.FailCount() + 1);
+            model.countFailure();
             continue;
         }
         try {
             RenameFile(model);
         } catch (const Error&) {
-            model.setFailCount(model.FailCount() + 1);
+            model.countFailure();
         }
     }
     model.setTxtFile(QString());

@@ -54,7 +54,7 @@ RenameOutcome RenameFile(FieldModel& model)
 {
     const QString name = ComposeName(model);
     if (name.size() < 4) {
-        model.setFailCount(model.FailCount() + 1);
+        model.countFailure();
         return RenameOutcome::NothingSelected;
     }
     const QString source = QDir::toNativeSeparators(model.txtFile());

@@ -130,6 +130,9 @@ private slots:
         m_model.setFailCount(5);
         QCOMPARE(RenameFile(m_model), RenameOutcome::NothingSelected);
         QCOMPARE(m_model.FailCount(), 6);
+        m_model.setFailCount(std::numeric_limits<int>::max());
+        RenameFile(m_model);
+        QCOMPARE(m_model.FailCount(), std::numeric_limits<int>::max());
         QCOMPARE(entries(), QStringList{QStringLiteral("old.mp3")});
     }
 
