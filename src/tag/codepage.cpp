@@ -2,6 +2,10 @@
 
 #include <QtGlobal>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <initializer_list>
 
@@ -76,12 +80,16 @@ int AnsiCodePageForLocale(const QByteArray& localeName)
 
 int SystemAnsiCodePage()
 {
+#ifdef Q_OS_WIN
+    return static_cast<int>(::GetACP());
+#else
     for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
         const QByteArray value = qgetenv(variable);
         if (!value.isEmpty())
             return AnsiCodePageForLocale(value);
     }
     return 1252;
+#endif
 }
 
 TagTextDecoder::TagTextDecoder(int codePage)

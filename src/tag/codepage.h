@@ -15,7 +15,8 @@ namespace sorvane
 // pick for the same language (e.g. "ru_RU.UTF-8" gives 1251).
 int AnsiCodePageForLocale(const QByteArray& localeName);
 
-// The page for this process: LC_ALL, then LC_CTYPE, then LANG, the first one set and not empty.
+// The page for this process: Windows' own; elsewhere from LC_ALL, then LC_CTYPE, then LANG, the
+// first one set and not empty.
 int SystemAnsiCodePage();
 
 class TagTextDecoder
