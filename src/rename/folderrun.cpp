@@ -83,14 +83,10 @@ int RenameFolder(FieldModel& model)
             model.countFailure();
             continue;
         }
+        // A failed read skips the rename, so no file is renamed from the fields of the file
+        // before it.
         try {
             ReadTag(model);
-        } catch (const Error&) {
-            // Not renamed from the fields of the file before it.
-            model.countFailure();
-            continue;
-        }
-        try {
             RenameFile(model);
         } catch (const Error&) {
             model.countFailure();

@@ -26,6 +26,13 @@ ID3v1Tag::ID3v1Tag()
 namespace
 {
 
+[[noreturn]] void throwOpenFailed(const QString& path, const QString& reason)
+{
+    throw Error(QStringLiteral("Не удалось открыть файл %1: %2").arg(QuotedPath(path), reason));
+}
+
+const char16_t ShortRead[] = u"файл оказался короче, чем сообщила система";
+
 [[noreturn]] void throwReadFailed(const QString& path, const QString& reason)
 {
     throw Error(QStringLiteral("Не удалось прочитать файл %1: %2").arg(QuotedPath(path), reason));
@@ -70,10 +77,8 @@ QByteArray ReadTagBytes(const QString& path)
     // O_NONBLOCK keeps a FIFO named like a song from blocking the program; it is refused below.
     const FileDescriptor file(
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (file.get() < 0) {
-        throw Error(QStringLiteral("Не удалось открыть файл %1: %2")
-                        .arg(QuotedPath(path), qt_error_string(errno)));
-    }
+    if (file.get() < 0)
+        throwOpenFailed(path, qt_error_string(errno));
     struct stat info = {};
     if (::fstat(file.get(), &info) != 0)
         throwReadFailed(path, qt_error_string(errno));
@@ -85,9 +90,7 @@ QByteArray ReadTagBytes(const QString& path)
     const ssize_t got = ::pread(file.get(), record.data(), TagLayout::RecordSize,
                                 info.st_size - TagLayout::RecordSize);
     if (got != TagLayout::RecordSize) {
-        throwReadFailed(path, got < 0
-                                  ? qt_error_string(errno)
-                                  : QStringLiteral("файл оказался короче, чем сообщила система"));
+        throwReadFailed(path, got < 0 ? qt_error_string(errno) : QString::fromUtf16(ShortRead));
     }
     return record;
 }
@@ -98,10 +101,8 @@ QByteArray ReadTagBytes(const QString& path)
 {
     // Unbuffered: a buffered QFile would read far more than the 128 bytes wanted.
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        throw Error(QStringLiteral("Не удалось открыть файл %1: %2")
-                        .arg(QuotedPath(path), file.errorString()));
-    }
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throwOpenFailed(path, file.errorString());
     const qint64 length = file.size();
     if (length < TagLayout::RecordSize)
         throwTooShort(path);
@@ -109,9 +110,8 @@ QByteArray ReadTagBytes(const QString& path)
     if (file.seek(length - TagLayout::RecordSize))
         record = file.read(TagLayout::RecordSize);
     if (record.size() != TagLayout::RecordSize) {
-        throwReadFailed(path, file.error() != QFileDevice::NoError
-                                  ? file.errorString()
-                                  : QStringLiteral("файл оказался короче, чем сообщила система"));
+        throwReadFailed(path, file.error() != QFileDevice::NoError ? file.errorString()
+                                                                   : QString::fromUtf16(ShortRead));
     }
     return record;
 }

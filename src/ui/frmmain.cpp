@@ -199,16 +199,19 @@ void frmMain::FolderRun()
     if (folder.isEmpty())
         return;
     setFolderPath(folder);
-    int failures = 0;
     holdTexts();
+    int failures = 0;
+    QString listingFailure;
     try {
         failures = RenameFolder(*this);
     } catch (const Error& error) {
-        showHeldTexts();
-        showFailure(error.message());
-        return;
+        listingFailure = error.message();
     }
     showHeldTexts();
+    if (!listingFailure.isEmpty()) {
+        showFailure(listingFailure);
+        return;
+    }
     m_dialogs.showMessage(this, MessageIcon::Information,
                           failures > 0 ? QString::number(failures) +
                                              QStringLiteral(" файлов не переименовано!")
