@@ -26,4 +26,38 @@ private:
 // A path as the user knows it on this platform, quoted for a message.
 QString QuotedPath(const QString& path);
 
+// Why a file was not read or not renamed. The folder run keeps one of these per file rather than
+// a text, so a run over many failing files stays small and fast; the text is made when shown.
+enum class Failure : quint8 {
+    None,
+    OpenFailed, // error: the system's code
+    NotRegularFile,
+    TooShort,
+    ReadFailed, // error
+    ShortRead,
+    NoTag, // the last 128 bytes do not begin with "TAG"
+    NothingSelected,
+    NameHasSeparator,
+    NameHasControl,
+    NameIsHidden,
+    TargetExists,
+    RenameFailed, // error
+    SourceGone,
+    TypeUnreadable, // error: the listing could not tell what the entry is
+    NotReached,     // the run was stopped before this file
+};
+
+struct Outcome {
+    Failure failure = Failure::None;
+    int error = 0;
+
+    bool ok() const { return failure == Failure::None; }
+};
+
+// The reason in plain words, without the file's name: "нет тега ID3v1".
+QString Reason(Outcome outcome);
+
+// The system's own text for an error code, in the user's language where the system has one.
+QString SystemReason(int error);
+
 } // namespace sorvane

@@ -1,6 +1,6 @@
 #include "tag/tagrecord.h"
 
-#include "tag/error.h"
+#include "tag/syscalls.h"
 
 #include <QFile>
 
@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#else
+#include <windows.h>
 #endif
 
 namespace sorvane
@@ -23,100 +25,86 @@ ID3v1Tag::ID3v1Tag()
 {
 }
 
-namespace
-{
-
-[[noreturn]] void throwOpenFailed(const QString& path, const QString& reason)
-{
-    throw Error(QStringLiteral("Не удалось открыть файл %1: %2").arg(QuotedPath(path), reason));
-}
-
-const char16_t ShortRead[] = u"файл оказался короче, чем сообщила система";
-
-[[noreturn]] void throwReadFailed(const QString& path, const QString& reason)
-{
-    throw Error(QStringLiteral("Не удалось прочитать файл %1: %2").arg(QuotedPath(path), reason));
-}
-
-[[noreturn]] void throwTooShort(const QString& path)
-{
-    throw Error(
-        QStringLiteral("Файл %1 короче 128 байт: в нём нет тега ID3v1.").arg(QuotedPath(path)));
-}
-
-} // namespace
-
 #ifdef Q_OS_UNIX
 
-namespace
-{
-
-// Owns one descriptor: closed on every way out.
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-} // namespace
-
-QByteArray ReadTagBytes(const QString& path)
+Outcome ReadTagBytesAt(int dirFd, const char* name, char* record)
 {
     // Plain system calls: the folder run reads one record per file, and this is its floor.
     // O_NONBLOCK keeps a FIFO named like a song from blocking the program; it is refused below.
     const FileDescriptor file(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+        Sys.openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0));
     if (file.get() < 0)
-        throwOpenFailed(path, qt_error_string(errno));
+        return {Failure::OpenFailed, errno};
     struct stat info = {};
     if (::fstat(file.get(), &info) != 0)
-        throwReadFailed(path, qt_error_string(errno));
+        return {Failure::ReadFailed, errno};
     if (!S_ISREG(info.st_mode))
-        throwReadFailed(path, QStringLiteral("это не обычный файл"));
+        return {Failure::NotRegularFile, 0};
     if (info.st_size < TagLayout::RecordSize)
-        throwTooShort(path);
-    QByteArray record(TagLayout::RecordSize, Qt::Uninitialized);
-    const ssize_t got = ::pread(file.get(), record.data(), TagLayout::RecordSize,
-                                info.st_size - TagLayout::RecordSize);
-    if (got != TagLayout::RecordSize) {
-        throwReadFailed(path, got < 0 ? qt_error_string(errno) : QString::fromUtf16(ShortRead));
-    }
-    return record;
+        return {Failure::TooShort, 0};
+    const ssize_t got =
+        ::pread(file.get(), record, TagLayout::RecordSize, info.st_size - TagLayout::RecordSize);
+    if (got < 0)
+        return {Failure::ReadFailed, errno};
+    if (got != TagLayout::RecordSize)
+        return {Failure::ShortRead, 0};
+    return {};
 }
+
+namespace
+{
+Outcome readTagBytes(const QString& path, char* record)
+{
+    return ReadTagBytesAt(AT_FDCWD, QFile::encodeName(path).constData(), record);
+}
+} // namespace
 
 #else
 
-QByteArray ReadTagBytes(const QString& path)
+Outcome ReadTagBytesFrom(const QString& path, char* record)
 {
     // Unbuffered: a buffered QFile would read far more than the 128 bytes wanted.
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throwOpenFailed(path, file.errorString());
+        return {file.exists() ? Failure::ReadFailed : Failure::OpenFailed, int(::GetLastError())};
     const qint64 length = file.size();
     if (length < TagLayout::RecordSize)
-        throwTooShort(path);
-    QByteArray record;
-    if (file.seek(length - TagLayout::RecordSize))
-        record = file.read(TagLayout::RecordSize);
-    if (record.size() != TagLayout::RecordSize) {
-        throwReadFailed(path, file.error() != QFileDevice::NoError ? file.errorString()
-                                                                   : QString::fromUtf16(ShortRead));
+        return {Failure::TooShort, 0};
+    if (!file.seek(length - TagLayout::RecordSize))
+        return {Failure::ReadFailed, int(::GetLastError())};
+    const qint64 got = file.read(record, TagLayout::RecordSize);
+    if (got < 0)
+        return {Failure::ReadFailed, int(::GetLastError())};
+    if (got != TagLayout::RecordSize)
+        return {Failure::ShortRead, 0};
+    return {};
+}
+
+namespace
+{
+Outcome readTagBytes(const QString& path, char* record)
+{
+    return ReadTagBytesFrom(path, record);
+}
+} // namespace
+
+#endif
+
+QByteArray ReadTagBytes(const QString& path)
+{
+    QByteArray record(TagLayout::RecordSize, Qt::Uninitialized);
+    const Outcome outcome = readTagBytes(path, record.data());
+    if (!outcome.ok()) {
+        throw Error(QStringLiteral("Не удалось прочитать тег из файла %1: %2.")
+                        .arg(QuotedPath(path), Reason(outcome)));
     }
     return record;
 }
 
-#endif
+bool HasTagMarker(QByteArrayView record)
+{
+    return record.startsWith("TAG");
+}
 
 ID3v1Tag ParseTagRecord(QByteArrayView record, const TagTextDecoder& decoder)
 {

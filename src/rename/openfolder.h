@@ -1,0 +1,51 @@
+#pragma once
+
+#include "tag/error.h"
+
+#include <QString>
+
+#ifdef Q_OS_UNIX
+#include "tag/syscalls.h"
+#endif
+
+namespace sorvane
+{
+
+// A folder held open while its files are read and renamed. Every name is looked up in it rather
+// than by path, so a folder renamed or replaced meanwhile cannot redirect the rest of the work,
+// and no path is built or converted per file.
+class OpenFolder
+{
+public:
+    // Throws Error naming the folder when it cannot be opened.
+    explicit OpenFolder(const QString& path);
+
+    const QString& path() const { return m_path; }
+
+    // A file's own name as the file system takes it, and back for showing.
+    static QByteArray nativeName(const QString& name);
+    static QString displayName(const char* name);
+
+    // Whether both name the same folder of the same file system.
+    bool sameAs(const OpenFolder& other) const;
+
+    // The last 128 bytes of the file `name` (the file system's own bytes of it).
+    Outcome readTagRecord(const char* name, char* record) const;
+
+#ifdef Q_OS_UNIX
+    int fd() const
+    {
+        return m_fd.get();
+    }
+#else
+    QString filePath(const char* name) const;
+#endif
+
+private:
+    QString m_path;
+#ifdef Q_OS_UNIX
+    FileDescriptor m_fd;
+#endif
+};
+
+} // namespace sorvane

@@ -1,0 +1,33 @@
+#include "tag/syscalls.h"
+
+#ifdef Q_OS_UNIX
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+namespace sorvane
+{
+
+SystemCalls RealSystemCalls()
+{
+    SystemCalls calls;
+    calls.renameat2 = [](int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
+        return ::renameat2(fromDir, from, toDir, to, flags);
+    };
+    calls.renameat = ::renameat;
+    calls.linkat = ::linkat;
+    calls.unlinkat = ::unlinkat;
+    calls.openat = [](int dir, const char* name, int flags, mode_t mode) {
+        return ::openat(dir, name, flags, mode);
+    };
+    calls.fstatat = ::fstatat;
+    calls.readdir = ::readdir;
+    return calls;
+}
+
+SystemCalls Sys = RealSystemCalls();
+
+} // namespace sorvane
+
+#endif

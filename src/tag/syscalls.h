@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QtGlobal>
+
+#ifdef Q_OS_UNIX
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+#include <utility>
+
+namespace sorvane
+{
+
+// Every system call that reads a folder or changes a name goes through this table. Tests and
+// benchmarks replace entries to act like file systems that are not at hand (no RENAME_NOREPLACE,
+// no hard links, no entry types in the listing) or like slow media. Nothing else writes it.
+struct SystemCalls {
+    int (*renameat2)(int fromDir, const char* from, int toDir, const char* to, unsigned flags);
+    int (*renameat)(int fromDir, const char* from, int toDir, const char* to);
+    int (*linkat)(int fromDir, const char* from, int toDir, const char* to, int flags);
+    int (*unlinkat)(int dir, const char* name, int flags);
+    int (*openat)(int dir, const char* name, int flags, mode_t mode);
+    int (*fstatat)(int dir, const char* name, struct stat* info, int flags);
+    dirent* (*readdir)(DIR* dir);
+};
+
+extern SystemCalls Sys;
+
+// The table as the C library gives it.
+SystemCalls RealSystemCalls();
+
+// Owns one descriptor: closed on every way out.
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileDescriptor(FileDescriptor&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept
+    {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return m_fd; }
+    bool isOpen() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+} // namespace sorvane
+
+#endif
