@@ -185,7 +185,7 @@ int main(int argc, char* argv[])
                     model.setFolderPath(QString::fromStdString(dir.native()));
                     resetPeakMemory();
                     timer.start();
-                    result.failures = sorvane::RenameFolder(model);
+                    result.failures = int(sorvane::RenameFolder(model).notRenamed.size());
                     result.seconds = timer.nsecsElapsed() / 1e9;
                     modelPeak = std::max(modelPeak, peakMemoryMiB());
                     modelTimes.push_back(result.seconds);

@@ -1,99 +1,327 @@
 #include "rename/folderrun.h"
 
 #include "rename/fieldmodel.h"
+#include "rename/openfolder.h"
 #include "rename/renamefile.h"
 #include "rename/tagloading.h"
-#include "tag/error.h"
-
-#include <QFile>
+#include "tag/codepage.h"
+#include "tag/tagrecord.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
+#include <array>
+#include <condition_variable>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#else
+#include <QDirIterator>
+#include <windows.h>
+#endif
 
 namespace sorvane
 {
 
-namespace fs = std::filesystem;
+QString FolderSnapshot::displayName(int file) const
+{
+    return OpenFolder::displayName(name(file));
+}
+
+void FolderSnapshot::add(const char* name, std::size_t length, int typeError)
+{
+    m_entries.push_back({quint32(m_names.size()), qint32(typeError)});
+    m_names.insert(m_names.end(), name, name + length);
+    m_names.push_back('\0');
+}
+
+void FolderSnapshot::sort()
+{
+    const char* names = m_names.data();
+    std::sort(m_entries.begin(), m_entries.end(), [names](const Entry& a, const Entry& b) {
+        return std::strcmp(names + a.offset, names + b.offset) < 0;
+    });
+}
 
 namespace
 {
 
-bool hasMp3Extension(const QString& name)
+bool isListedName(const char* name, std::size_t length)
 {
-    return name.endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive);
+    return name[0] != '.' && length > 4 && qstrnicmp(name + length - 4, ".mp3", 4) == 0;
 }
 
-[[noreturn]] void throwListingFailed(const QString& folder, const std::error_code& error)
+[[noreturn]] void throwListingFailed(const QString& folder, int code)
 {
     throw Error(QStringLiteral("Не удалось прочитать папку %1: %2.")
-                    .arg(QuotedPath(folder), QString::fromLocal8Bit(error.message())));
+                    .arg(QuotedPath(folder), SystemReason(code)));
 }
 
 } // namespace
 
-std::vector<ListedFile> ListMp3Files(const QString& folder)
+#ifdef Q_OS_UNIX
+
+FolderSnapshot ListMp3Files(const OpenFolder& folder)
 {
-    std::error_code error;
-#ifdef Q_OS_WIN
-    const fs::path folderPath(folder.toStdWString());
-#else
-    const fs::path folderPath(QFile::encodeName(folder).toStdString());
-#endif
-    fs::directory_iterator it(folderPath, error);
-    if (error)
-        throwListingFailed(folder, error);
-
-    std::vector<ListedFile> files;
-    for (const fs::directory_iterator end; it != end; it.increment(error)) {
-        // symlink_status: the entry itself must be a plain file; the type comes from the
-        // listing, so this costs no extra system call.
-        if (!fs::is_regular_file(it->symlink_status(error)) || error)
-            continue;
-#ifdef Q_OS_WIN
-        const QString name = QString::fromStdWString(it->path().filename().wstring());
-        const bool representable = true;
-#else
-        const fs::path fileName = it->path().filename();
-        const std::string& raw = fileName.native();
-        const QByteArray bytes = QByteArray::fromRawData(raw.data(), qsizetype(raw.size()));
-        const QString name = QFile::decodeName(bytes);
-        const bool representable = QFile::encodeName(name) == bytes;
-#endif
-        if (name.startsWith(QLatin1Char('.')) || !hasMp3Extension(name))
-            continue;
-        files.push_back({name, representable});
+    // A descriptor of its own for the listing: closedir closes it, the folder's stays open.
+    const int listing = Sys.openat(folder.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    DIR* entries = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!entries) {
+        const int code = errno;
+        if (listing >= 0)
+            ::close(listing);
+        throwListingFailed(folder.path(), code);
     }
-    if (error)
-        throwListingFailed(folder, error);
+    const std::unique_ptr<DIR, int (*)(DIR*)> closer(entries, ::closedir);
 
-    std::sort(files.begin(), files.end(),
-              [](const ListedFile& a, const ListedFile& b) { return a.name < b.name; });
+    FolderSnapshot files;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = Sys.readdir(entries);
+        if (!entry) {
+            if (errno != 0)
+                throwListingFailed(folder.path(), errno);
+            break;
+        }
+        const std::size_t length = std::strlen(entry->d_name);
+        if (!isListedName(entry->d_name, length))
+            continue;
+        // The listing tells the type on most file systems; asking lstat for every entry would
+        // cost a system call per file.
+        unsigned char type = entry->d_type;
+        int typeError = 0;
+        if (type == DT_UNKNOWN) {
+            struct stat info = {};
+            if (Sys.fstatat(folder.fd(), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+                typeError = errno;
+            else if (S_ISREG(info.st_mode))
+                type = DT_REG;
+        }
+        if (typeError == 0 && type != DT_REG)
+            continue;
+        files.add(entry->d_name, length, typeError);
+    }
+    files.sort();
     return files;
 }
 
-int RenameFolder(FieldModel& model)
+#else
+
+FolderSnapshot ListMp3Files(const OpenFolder& folder)
 {
-    const QString folder = model.FolderPath();
-    const std::vector<ListedFile> files = ListMp3Files(folder);
-    model.setFailCount(0);
-    for (const ListedFile& file : files) {
-        model.setTxtFile(JoinPath(folder, file.name));
-        if (!file.representable) {
-            model.countFailure();
-            continue;
-        }
-        // A failed read skips the rename, so no file is renamed from the fields of the file
-        // before it.
+    const QDir dir(folder.path());
+    if (!dir.isReadable())
+        throwListingFailed(folder.path(), ERROR_ACCESS_DENIED);
+    FolderSnapshot files;
+    QDirIterator it(folder.path(), QDir::Files | QDir::NoSymLinks);
+    while (it.hasNext()) {
+        it.next();
+        const QByteArray name = OpenFolder::nativeName(it.fileName());
+        if (isListedName(name.constData(), std::size_t(name.size())))
+            files.add(name.constData(), std::size_t(name.size()), 0);
+    }
+    files.sort();
+    return files;
+}
+
+#endif
+
+namespace
+{
+
+struct TagRead {
+    Outcome outcome;
+    std::array<char, TagLayout::RecordSize> record;
+};
+
+TagRead readTag(const OpenFolder& folder, const FolderSnapshot& files, int file)
+{
+    TagRead read;
+    if (const int typeError = files.typeError(file); typeError != 0)
+        read.outcome = {Failure::TypeUnreadable, typeError};
+    else
+        read.outcome = folder.readTagRecord(files.name(file), read.record.data());
+    return read;
+}
+
+// Gives the snapshot's tags in order, read on a second thread some files ahead of the renames,
+// or read right when asked.
+class TagReader
+{
+public:
+    TagReader(const OpenFolder& folder, const FolderSnapshot& files, bool ahead)
+        : m_folder(folder), m_files(files)
+    {
+        if (!ahead || files.size() < 2)
+            return;
         try {
-            ReadTag(model);
-            RenameFile(model);
-        } catch (const Error&) {
-            model.countFailure();
+            m_thread = std::thread([this] { readAhead(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: read in turn.
         }
     }
+
+    ~TagReader()
+    {
+        if (!m_thread.joinable())
+            return;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+
+    TagReader(const TagReader&) = delete;
+    TagReader& operator=(const TagReader&) = delete;
+
+    // The tag of `file`; files are asked for in order, none twice.
+    TagRead next(int file)
+    {
+        if (!m_thread.joinable())
+            return readTag(m_folder, m_files, file);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_read > file; });
+        TagRead read = m_ring[std::size_t(file) % RingSize];
+        m_taken = file + 1;
+        lock.unlock();
+        m_changed.notify_all();
+        return read;
+    }
+
+private:
+    static constexpr int RingSize = 256;
+
+    void readAhead()
+    {
+        for (int file = 0; file < m_files.size(); ++file) {
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_changed.wait(lock, [&] { return m_stop || file - m_taken < RingSize; });
+                if (m_stop)
+                    return;
+            }
+            // The slot is free: the renaming thread took it and will not look at it again.
+            TagRead read = readTag(m_folder, m_files, file);
+            {
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                m_ring[std::size_t(file) % RingSize] = read;
+                m_read = file + 1;
+            }
+            m_changed.notify_all();
+        }
+    }
+
+    const OpenFolder& m_folder;
+    const FolderSnapshot& m_files;
+    std::array<TagRead, RingSize> m_ring{};
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_read = 0;  // files read so far
+    int m_taken = 0; // files handed over so far
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
+QString fieldText(const TagTextDecoder& decoder, const char* record, int offset, int size)
+{
+    return FieldModel::upToNul(decoder.decode(QByteArrayView(record + offset, size)));
+}
+
+// What loading the record into the fields would leave as name parts, decoding only the fields
+// that go into the name.
+NameParts partsFromTag(const char* record, const TagTextDecoder& decoder, bool albumSelected,
+                       bool yearSelected)
+{
+    using namespace TagLayout;
+    NameParts parts;
+    const QString recordTitle = decoder.decode(QByteArrayView(record + TitleOffset, TitleSize));
+    parts.text[FieldModel::Title] = FieldModel::upToNul(recordTitle);
+    parts.text[FieldModel::Artist] = fieldText(decoder, record, ArtistOffset, ArtistSize);
+    const TitleArtistSelection selection =
+        SelectionForTag(recordTitle, parts.text[FieldModel::Title], parts.text[FieldModel::Artist]);
+    parts.selected[FieldModel::Title] = selection.title;
+    parts.selected[FieldModel::Artist] = selection.artist;
+    parts.selected[FieldModel::Album] = albumSelected;
+    parts.selected[FieldModel::Year] = yearSelected;
+    if (albumSelected)
+        parts.text[FieldModel::Album] = fieldText(decoder, record, AlbumOffset, AlbumSize);
+    if (yearSelected)
+        parts.text[FieldModel::Year] = fieldText(decoder, record, YearOffset, YearSize);
+    return parts;
+}
+
+} // namespace
+
+FolderReport RenameFolder(FieldModel& model, const FolderRunOptions& options)
+{
+    FolderReport report;
+    report.folder = model.FolderPath();
+    const OpenFolder folder(report.folder);
+    report.files = ListMp3Files(folder);
+    const FolderSnapshot& files = report.files;
+    const bool albumSelected = model.Check1(FieldModel::Album) == 1;
+    const bool yearSelected = model.Check1(FieldModel::Year) == 1;
+    const TagTextDecoder& decoder = TagTextDecoder::system();
+    std::optional<std::array<char, TagLayout::RecordSize>> lastTag;
+    model.setFailCount(0);
+    {
+        TagReader reader(folder, files, options.readAhead);
+        for (int file = 0; file < files.size(); ++file) {
+            if (options.observer && !options.observer->proceed(file, files)) {
+                report.stopped = true;
+                for (int rest = file; rest < files.size(); ++rest)
+                    report.notRenamed.push_back({rest, {Failure::NotReached, 0}});
+                break;
+            }
+            const TagRead read = reader.next(file);
+            Outcome outcome = read.outcome;
+            if (outcome.ok() && !HasTagMarker(QByteArrayView(read.record.data(), 3)))
+                outcome = {Failure::NoTag, 0};
+            if (outcome.ok()) {
+                lastTag = read.record;
+                const QString name = ComposeName(
+                    partsFromTag(read.record.data(), decoder, albumSelected, yearSelected));
+                bool alreadyNamed = false;
+                outcome = RenameToName(folder, files.name(file), folder, name, alreadyNamed);
+            }
+            if (!outcome.ok())
+                report.notRenamed.push_back({file, outcome});
+        }
+    }
+    if (lastTag) {
+        Tag = ParseTagRecord(QByteArrayView(lastTag->data(), lastTag->size()), decoder);
+        LoadTagFields(model);
+    }
     model.setTxtFile(QString());
-    return model.FailCount();
+    model.setFailCount(
+        int(std::min<std::size_t>(report.notRenamed.size(), std::numeric_limits<int>::max())));
+    return report;
+}
+
+QString DetailsText(const FolderReport& report)
+{
+    QString text = QStringLiteral("Папка %1.\n").arg(QuotedPath(report.folder));
+    if (report.files.size() == 0)
+        return text + QStringLiteral("В ней нет файлов MP3.");
+    if (report.notRenamed.empty())
+        return QString(); // "Готово!" says it all
+    text += QStringLiteral("Не переименованы:\n");
+    for (const NotRenamed& file : report.notRenamed) {
+        text += QStringLiteral("«%1»: %2.\n")
+                    .arg(report.files.displayName(file.file), Reason(file.outcome));
+    }
+    text.chop(1);
+    return text;
 }
 
 } // namespace sorvane

@@ -1,10 +1,19 @@
 #include "rename/renamefile.h"
 
-#include "rename/fieldmodel.h"
 #include "rename/movefile.h"
-#include "tag/error.h"
+#include "rename/openfolder.h"
 
 #include <QDir>
+#include <QFileInfo>
+
+#include <cstring>
+#include <memory>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 namespace sorvane
 {
@@ -14,33 +23,61 @@ namespace
 
 const QChar Separator = QDir::separator();
 
-// Tag text is not a path: a separator in it would move the file into a subfolder or, with "..",
-// out of the chosen folder. Qt takes "/" on every platform, so that one is refused everywhere.
-bool holdsSeparator(const QString& name)
-{
-    return name.contains(QLatin1Char('/')) || name.contains(Separator);
-}
+// A name shorter than this is "mp3" alone: nothing was selected.
+constexpr int ShortestName = 4;
 
-QString withoutDoubledSeparators(QString path)
+bool sourceExists(const OpenFolder& folder, const char* name)
 {
-    const QString doubled(2, Separator);
-    while (path.contains(doubled))
-        path.replace(doubled, QString(Separator));
-    return path;
+#ifdef Q_OS_UNIX
+    struct stat info = {};
+    return Sys.fstatat(folder.fd(), name, &info, AT_SYMLINK_NOFOLLOW) == 0;
+#else
+    return QFileInfo::exists(folder.filePath(name));
+#endif
 }
 
 } // namespace
 
-QString ComposeName(const FieldModel& model)
+NameParts SelectedParts(const FieldModel& model)
+{
+    NameParts parts;
+    for (int i = 0; i < FieldModel::CheckCount; ++i) {
+        parts.selected[i] = model.Check1(i) == 1;
+        if (parts.selected[i])
+            parts.text[i] = model.Text1(i);
+    }
+    return parts;
+}
+
+QString ComposeName(const NameParts& parts)
 {
     QString name;
     for (const int part :
          {FieldModel::Artist, FieldModel::Album, FieldModel::Year, FieldModel::Title}) {
-        if (model.Check1(part) == 1)
-            name += QLatin1Char('_') + model.Text1(part);
+        if (parts.selected[part])
+            name += QLatin1Char('_') + parts.text[part];
     }
     name += QLatin1String(".mp3");
     return name.mid(1);
+}
+
+QString ComposeName(const FieldModel& model)
+{
+    return ComposeName(SelectedParts(model));
+}
+
+Failure CheckNewName(const QString& name)
+{
+    // Qt takes "/" as a separator on every platform, so that one is refused everywhere.
+    if (name.contains(QLatin1Char('/')) || name.contains(Separator))
+        return Failure::NameHasSeparator;
+    for (const QChar c : name) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return Failure::NameHasControl;
+    }
+    if (name.startsWith(QLatin1Char('.')))
+        return Failure::NameIsHidden;
+    return Failure::None;
 }
 
 QString JoinPath(const QString& folder, const QString& name)
@@ -50,35 +87,65 @@ QString JoinPath(const QString& folder, const QString& name)
     return folder + Separator + name;
 }
 
+Outcome RenameToName(const OpenFolder& fromFolder, const char* from, const OpenFolder& toFolder,
+                     const QString& name, bool& alreadyNamed)
+{
+    alreadyNamed = false;
+    if (name.size() < ShortestName)
+        return {Failure::NothingSelected, 0};
+    if (const Failure refused = CheckNewName(name); refused != Failure::None)
+        return {refused, 0};
+    const QByteArray to = OpenFolder::nativeName(name);
+    if (std::strcmp(from, to.constData()) == 0 &&
+        (&fromFolder == &toFolder || fromFolder.sameAs(toFolder))) {
+        if (!sourceExists(fromFolder, from))
+            return {Failure::SourceGone, 0};
+        alreadyNamed = true;
+        return {};
+    }
+    const int code = MoveNoReplaceAt(fromFolder, from, toFolder, to.constData());
+    if (code == 0)
+        return {};
+    return {IsTargetExists(code) ? Failure::TargetExists : Failure::RenameFailed, code};
+}
+
 RenameOutcome RenameFile(FieldModel& model)
 {
     const QString name = ComposeName(model);
-    if (name.size() < 4) {
+    if (name.size() < ShortestName) {
         model.countFailure();
         return RenameOutcome::NothingSelected;
     }
     const QString source = QDir::toNativeSeparators(model.txtFile());
-    if (holdsSeparator(name)) {
-        throw Error(QStringLiteral("Не удалось переименовать %1: новое имя «%2» содержит "
-                                   "разделитель пути «%3».")
-                        .arg(QuotedPath(source), name, QString(Separator)));
-    }
-    if (QDir::isRelativePath(source)) {
+    const QString target = JoinPath(QDir::toNativeSeparators(model.FolderPath()), name);
+    const auto refuse = [&](Outcome outcome) {
+        return Error(QStringLiteral("Не удалось переименовать %1 в «%2»: %3.")
+                         .arg(QuotedPath(source), name, Reason(outcome)));
+    };
+    if (const Failure refused = CheckNewName(name); refused != Failure::None)
+        throw refuse({refused, 0});
+    const QFileInfo sourceInfo(source);
+    if (QDir::isRelativePath(source) || sourceInfo.fileName().isEmpty()) {
         throw Error(QStringLiteral("Не удалось переименовать %1: это не полный путь к файлу.")
                         .arg(QuotedPath(source)));
     }
-    const QString target = JoinPath(QDir::toNativeSeparators(model.FolderPath()), name);
-    // Only a source that already ends in the new name can be the target itself.
-    if (source.endsWith(Separator + name) &&
-        withoutDoubledSeparators(source) == withoutDoubledSeparators(target)) {
-        if (!QFile::exists(source)) {
-            throw Error(QStringLiteral("Не удалось переименовать %1: файла больше нет.")
-                            .arg(QuotedPath(source)));
+    const auto opened = [&](const QString& folder) {
+        try {
+            return std::make_unique<OpenFolder>(folder);
+        } catch (const Error& error) {
+            throw Error(QStringLiteral("Не удалось переименовать %1 в %2: %3")
+                            .arg(QuotedPath(source), QuotedPath(target), error.message()));
         }
-        return RenameOutcome::AlreadyNamed;
-    }
-    MoveFileNoReplace(source, target);
-    return RenameOutcome::Renamed;
+    };
+    const auto fromFolder = opened(sourceInfo.path());
+    const auto toFolder = opened(model.FolderPath());
+    bool alreadyNamed = false;
+    const Outcome outcome =
+        RenameToName(*fromFolder, OpenFolder::nativeName(sourceInfo.fileName()).constData(),
+                     *toFolder, name, alreadyNamed);
+    if (!outcome.ok())
+        throw refuse(outcome);
+    return alreadyNamed ? RenameOutcome::AlreadyNamed : RenameOutcome::Renamed;
 }
 
 } // namespace sorvane

@@ -1,19 +1,46 @@
 #pragma once
 
+#include "rename/fieldmodel.h"
+#include "tag/error.h"
+
 #include <QString>
+
+#include <array>
 
 namespace sorvane
 {
 
-class FieldModel;
+class OpenFolder;
+
+// The four name parts with their selections, indexed like FieldModel's title, artist, album and
+// year.
+struct NameParts {
+    std::array<QString, FieldModel::CheckCount> text{};
+    std::array<bool, FieldModel::CheckCount> selected{};
+};
+
+// The parts as the fields and selections stand now.
+NameParts SelectedParts(const FieldModel& model);
 
 // The selected parts in the order artist, album, year, title, joined by "_", then ".mp3".
 // With nothing selected the result is "mp3", too short to be a name.
+QString ComposeName(const NameParts& parts);
 QString ComposeName(const FieldModel& model);
+
+// Whether a composed name may become a file's name, or why not: tag text is not a path (a
+// separator would move the file elsewhere), a control character breaks scripts and terminals,
+// and a leading dot hides the file.
+Failure CheckNewName(const QString& name);
 
 // Folder and name joined by the platform's separator; a folder that already ends with one gets
 // no second, so both spellings name the same file.
 QString JoinPath(const QString& folder, const QString& name);
+
+// Renames the file `from` of fromFolder to the composed name in toFolder: the one rename that
+// both a single file and the folder run go through. `alreadyNamed` is set when the file has that
+// name already and nothing was done.
+Outcome RenameToName(const OpenFolder& fromFolder, const char* from, const OpenFolder& toFolder,
+                     const QString& name, bool& alreadyNamed);
 
 enum class RenameOutcome {
     Renamed,

@@ -33,13 +33,18 @@ void LoadTagFields(FieldModel& model)
     model.setText1(FieldModel::Comment, Tag.Comment);
     model.setText1(FieldModel::Genre, GenreName(Tag.Genre));
 
-    if (titleLooksBlank(Tag.Title)) {
-        model.setCheck1(FieldModel::Title, 0);
-        model.setCheck1(FieldModel::Artist, 0);
-        return;
-    }
-    for (const int part : {FieldModel::Title, FieldModel::Artist})
-        model.setCheck1(part, model.Text1(part).isEmpty() ? 0 : 1);
+    const TitleArtistSelection selection =
+        SelectionForTag(Tag.Title, model.Text1(FieldModel::Title), model.Text1(FieldModel::Artist));
+    model.setCheck1(FieldModel::Title, selection.title ? 1 : 0);
+    model.setCheck1(FieldModel::Artist, selection.artist ? 1 : 0);
+}
+
+TitleArtistSelection SelectionForTag(const QString& recordTitle, const QString& titleText,
+                                     const QString& artistText)
+{
+    if (titleLooksBlank(recordTitle))
+        return {};
+    return {!titleText.isEmpty(), !artistText.isEmpty()};
 }
 
 void ReadTag(FieldModel& model)

@@ -203,7 +203,8 @@ void frmMain::FolderRun()
     int failures = 0;
     QString listingFailure;
     try {
-        failures = RenameFolder(*this);
+        RenameFolder(*this);
+        failures = FailCount();
     } catch (const Error& error) {
         listingFailure = error.message();
     }

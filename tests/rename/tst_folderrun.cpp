@@ -1,5 +1,7 @@
 #include "rename/fieldmodel.h"
 #include "rename/folderrun.h"
+#include "rename/openfolder.h"
+#include "support/syscallseam.h"
 #include "support/tagfiles.h"
 #include "tag/error.h"
 
@@ -30,10 +32,14 @@ private:
             QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     }
 
+    // The number of files not renamed, which FailCount must agree with.
     int run()
     {
         m_model.setFolderPath(folder());
-        return RenameFolder(m_model);
+        const FolderReport report = RenameFolder(m_model);
+        if (m_model.FailCount() != int(report.notRenamed.size()))
+            qFatal("FailCount disagrees with the report");
+        return m_model.FailCount();
     }
 
 private slots:
@@ -111,9 +117,42 @@ private slots:
         QVERIFY(
             QFile::link(QStringLiteral("/nowhere"), m_dir->filePath(QStringLiteral("gone.mp3"))));
         QStringList listed;
-        for (const ListedFile& file : ListMp3Files(folder()))
-            listed << file.name;
+        const FolderSnapshot files = ListMp3Files(OpenFolder(folder()));
+        for (int i = 0; i < files.size(); ++i)
+            listed << files.displayName(i);
         QCOMPARE(listed, (QStringList{QStringLiteral("A.Mp3"), QStringLiteral("b.mp3")}));
+    }
+
+    // Where the listing gives no entry types, each entry is asked about; one that cannot be is
+    // counted with its reason, never dropped.
+    void entryOfUnknownTypeIsCountedNotDropped()
+    {
+        add(QStringLiteral("a.mp3"), {"Blue Sky", "Nova"});
+        add(QStringLiteral("locked.mp3"), {"Red Sun", "Lumen"});
+        QVERIFY(QDir(folder()).mkdir(QStringLiteral("folder.mp3")));
+        const testing::SeamGuard seam;
+        Sys.readdir = [](DIR* dir) {
+            dirent* entry = ::readdir(dir);
+            if (entry)
+                entry->d_type = DT_UNKNOWN;
+            return entry;
+        };
+        Sys.fstatat = [](int dir, const char* name, struct stat* info, int flags) {
+            if (std::strcmp(name, "locked.mp3") == 0) {
+                errno = EACCES;
+                return -1;
+            }
+            return ::fstatat(dir, name, info, flags);
+        };
+        m_model.setFolderPath(folder());
+        const FolderReport report = RenameFolder(m_model);
+        QCOMPARE(report.notRenamed.size(), std::size_t(1));
+        QCOMPARE(report.files.displayName(report.notRenamed[0].file), QStringLiteral("locked.mp3"));
+        QCOMPARE(report.notRenamed[0].outcome.failure, Failure::TypeUnreadable);
+        QCOMPARE(report.notRenamed[0].outcome.error, EACCES);
+        QCOMPARE(names(),
+                 (QStringList{QStringLiteral("Nova_Blue Sky.mp3"), QStringLiteral("folder.mp3"),
+                              QStringLiteral("locked.mp3")}));
     }
 
     void failedListingTouchesNothing()

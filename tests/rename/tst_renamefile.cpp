@@ -136,11 +136,13 @@ private slots:
         QCOMPARE(entries(), QStringList{QStringLiteral("old.mp3")});
     }
 
-    void emptySelectedPartGivesDotMp3()
+    // ".mp3" from a ticked empty part, or a title ".x", would hide the file.
+    void nameThatWouldHideTheFileIsRefused()
     {
         prepare({"", "", "", "T", 1, 0, 0, 0});
-        RenameFile(m_model);
-        QCOMPARE(entries(), QStringList{QStringLiteral(".mp3")});
+        expectRefused("точки");
+        prepare({"", "", "", ".x", 0, 0, 0, 1});
+        expectRefused("точки");
     }
 
     void existingTargetIsNeverReplaced()
