@@ -14,5 +14,7 @@ install_missing() {
 }
 
 BUILD_PACKAGES=(cmake g++ make qt6-base-dev libgl-dev)
+# Real FAT, NTFS and exFAT file systems for the tests, made in images and mounted with FUSE.
+FILE_SYSTEM_TEST_PACKAGES=(dosfstools fusefat ntfs-3g exfatprogs exfat-fuse fuse3)
 # Validating the desktop files, building the .deb, and installing it into a throwaway root.
 PACKAGE_CHECK_PACKAGES=(desktop-file-utils appstream dpkg-dev file debootstrap)

@@ -112,6 +112,20 @@ private slots:
         QCOMPARE(tag.Title, QStringLiteral("日本") + QString(26, QChar::Null));
     }
 
+    // A title cut in the middle of a character must not spill into the artist, nor into the next
+    // record read with the same decoder.
+    void doubleBytePageKeepsNoStateBetweenFields()
+    {
+        const TagTextDecoder decoder(932);
+        const QByteArray cutTitle = QByteArray(29, 'A') + "\x93"; // the first byte of 日
+        for (int record = 0; record < 2; ++record) {
+            const ID3v1Tag tag =
+                ParseTagRecord(testing::tagRecord({cutTitle, "\x93\xfa\x96\x7b"}), decoder);
+            QCOMPARE(tag.Title.left(29), QString(29, QLatin1Char('A')));
+            QCOMPARE(tag.Artist, QStringLiteral("日本") + QString(26, QChar::Null));
+        }
+    }
+
     void readsTheLast128Bytes()
     {
         const QString file = path("song.mp3");
