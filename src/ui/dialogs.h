@@ -2,12 +2,24 @@
 
 #include <QString>
 
+#include <memory>
+
 class QWidget;
 
 namespace sorvane
 {
 
 enum class MessageIcon { Information, Warning };
+
+// A progress dialog on screen for as long as the object lives.
+class Progress
+{
+public:
+    virtual ~Progress() = default;
+    // `done` files of the total, and the name of the file at hand.
+    virtual void setProgress(int done, const QString& fileName) = 0;
+    virtual bool wasCanceled() const = 0;
+};
 
 // Every modal dialog the window shows goes through here, so tests can script the user's answers.
 class Dialogs
@@ -24,7 +36,12 @@ public:
     virtual QString getExistingDirectory(QWidget* parent, const QString& title) = 0;
 
     // A message with one OK button and the title "Sorvane"; returns when the user closes it.
-    virtual void showMessage(QWidget* parent, MessageIcon icon, const QString& text) = 0;
+    // Details, where there are any, are shown on request below the text.
+    virtual void showMessage(QWidget* parent, MessageIcon icon, const QString& text,
+                             const QString& details) = 0;
+
+    // A progress dialog modal to parent, with a Cancel button, for a run over `total` files.
+    virtual std::unique_ptr<Progress> showProgress(QWidget* parent, int total) = 0;
 };
 
 class QtDialogs : public Dialogs
@@ -33,7 +50,9 @@ public:
     QString getOpenFileName(QWidget* parent, const QString& title, const QString& filter,
                             const QString& startPath) override;
     QString getExistingDirectory(QWidget* parent, const QString& title) override;
-    void showMessage(QWidget* parent, MessageIcon icon, const QString& text) override;
+    void showMessage(QWidget* parent, MessageIcon icon, const QString& text,
+                     const QString& details) override;
+    std::unique_ptr<Progress> showProgress(QWidget* parent, int total) override;
 };
 
 } // namespace sorvane

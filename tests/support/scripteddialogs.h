@@ -17,6 +17,11 @@ public:
     struct Message {
         sorvane::MessageIcon icon;
         QString text;
+        QString details;
+    };
+    struct ProgressUpdate {
+        int done;
+        QString fileName;
     };
 
     QQueue<QString> fileAnswers;   // empty string = cancel
@@ -24,6 +29,11 @@ public:
     QStringList openTitles, openFilters, openStartPaths, folderTitles;
     QList<Message> messages;
     QWidget* lastFolderOwner = nullptr;
+    // The progress dialog: how often it was shown, what it showed, and after how many updates
+    // the user presses Cancel (never when negative).
+    int progressShown = 0;
+    QList<ProgressUpdate> progressUpdates;
+    int cancelAfterUpdates = -1;
 
     QString getOpenFileName(QWidget*, const QString& title, const QString& filter,
                             const QString& startPath) override
@@ -41,10 +51,36 @@ public:
         return folderAnswers.isEmpty() ? QString() : folderAnswers.dequeue();
     }
 
-    void showMessage(QWidget*, sorvane::MessageIcon icon, const QString& text) override
+    void showMessage(QWidget*, sorvane::MessageIcon icon, const QString& text,
+                     const QString& details) override
     {
-        messages.append({icon, text});
+        messages.append({icon, text, details});
     }
+
+    std::unique_ptr<sorvane::Progress> showProgress(QWidget*, int) override
+    {
+        ++progressShown;
+        return std::make_unique<ScriptedProgress>(*this);
+    }
+
+private:
+    class ScriptedProgress : public sorvane::Progress
+    {
+    public:
+        explicit ScriptedProgress(ScriptedDialogs& owner) : m_owner(owner) {}
+        void setProgress(int done, const QString& fileName) override
+        {
+            m_owner.progressUpdates.append({done, fileName});
+        }
+        bool wasCanceled() const override
+        {
+            return m_owner.cancelAfterUpdates >= 0 &&
+                   m_owner.progressUpdates.size() >= m_owner.cancelAfterUpdates;
+        }
+
+    private:
+        ScriptedDialogs& m_owner;
+    };
 };
 
 } // namespace testing
