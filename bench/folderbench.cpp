@@ -1,7 +1,10 @@
 // Folder-run throughput against the least a program can do for the same work, measured side by
 // side in one process on fresh copies of the same synthetic folder.
 //
-//   build/bench/folderbench [N ...] [--dir PATH] [--reps R]
+//   build/bench/folderbench [N ...] [--dir PATH] [--reps R] [--slow-us U]
+//
+// --slow-us U makes every rename, the floor's included, wait U microseconds first, as on a slow
+// USB stick or network share.
 //
 // Prints, for each N, the time per file of the floor (plain POSIX calls), the folder run over the
 // in-memory field model and the folder run through the real window, their ratios, and the peak
@@ -11,6 +14,7 @@
 #include "rename/folderrun.h"
 #include "support/scripteddialogs.h"
 #include "support/tagfiles.h"
+#include "tag/syscalls.h"
 #include "ui/frmmain.h"
 
 #include <QApplication>
@@ -19,6 +23,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
@@ -34,6 +39,17 @@ namespace
 {
 
 constexpr int AudioSize = 3 * 1024;
+
+long g_slowMicros = 0;
+
+int slowRename(int fromDir, const char* from, int toDir, const char* to, unsigned flags)
+{
+    if (g_slowMicros > 0) {
+        const timespec wait = {g_slowMicros / 1000000, (g_slowMicros % 1000000) * 1000};
+        ::nanosleep(&wait, nullptr);
+    }
+    return ::renameat2(fromDir, from, toDir, to, flags);
+}
 
 // A fresh folder of n files, made one file at a time so the benchmark holds none of it in memory.
 // Every tenth file has a blank title, every tenth shares its tag with the file before it, so its
@@ -93,7 +109,7 @@ int floorRun(const std::string& dir)
             continue;
         }
         const std::string target = dir + '/' + artist + '_' + title + ".mp3";
-        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0)
+        if (slowRename(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0)
             ++failures;
     }
     return failures;
@@ -146,11 +162,14 @@ int main(int argc, char* argv[])
             only = which == "floor" ? 0 : which == "model" ? 1 : 2;
         } else if (std::strcmp(argv[i], "--reps") == 0 && i + 1 < argc)
             reps = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--slow-us") == 0 && i + 1 < argc)
+            g_slowMicros = std::atol(argv[++i]);
         else
             sizes.push_back(std::atoi(argv[i]));
     }
     if (sizes.empty())
         sizes = {1000, 10000, 100000};
+    sorvane::Sys.renameat2 = slowRename;
 
     testing::ScriptedDialogs dialogs;
     sorvane::frmMain window(dialogs);
@@ -197,6 +216,7 @@ int main(int argc, char* argv[])
                     result.seconds = timer.nsecsElapsed() / 1e9;
                     windowPeak = std::max(windowPeak, peakMemoryMiB());
                     result.failures = window.FailCount();
+                    dialogs.messages.clear(); // the summaries' details would pile up
                     windowTimes.push_back(result.seconds);
                 }
                 if (expectedFailures >= 0 && result.failures != expectedFailures) {

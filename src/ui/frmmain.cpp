@@ -4,10 +4,16 @@
 #include "rename/renamefile.h"
 #include "rename/tagloading.h"
 #include "tag/error.h"
+#include "tag/tagrecord.h"
 #include "ui/browsefolder.h"
 #include "ui/dialogs.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -162,23 +168,38 @@ void frmMain::ChooseFile()
     try {
         ReadTag(*this);
     } catch (const Error& error) {
-        // The path field keeps the chosen path; the fields keep the earlier file's values.
+        // The path field keeps the chosen path; the fields keep the earlier file's values, which
+        // must not become this file's name.
+        m_unreadPath = CD1.FileName();
         showFailure(error.message());
         return;
     }
+    m_unreadPath.clear();
     setCheck1(FieldModel::Album, 0);
     setCheck1(FieldModel::Year, 0);
+    if (Tag.Marker != QLatin1String("TAG")) {
+        showFailure(QStringLiteral("В файле %1 нет тега ID3v1: поля показывают его последние 128 "
+                                   "байт, а не тег. Проверьте их, прежде чем переименовывать.")
+                        .arg(QuotedPath(CD1.FileName())));
+    }
 }
 
 void frmMain::RenameChosen()
 {
-    const QString chosen = CD1.FileName();
-    if (chosen.isEmpty()) {
+    const QString path = FieldModel::txtFile();
+    if (path.isEmpty() || QDir::isRelativePath(path)) {
         showFailure(QStringLiteral("Файл не переименован: сначала выберите файл кнопкой «Файл»."));
         return;
     }
-    // The folder of the file chosen last in the dialog, without the separator before the name.
-    setFolderPath(chosen.left(chosen.size() - CD1.FileTitle().size() - 1));
+    if (!m_unreadPath.isEmpty() && QDir::cleanPath(path) == QDir::cleanPath(m_unreadPath)) {
+        showFailure(QStringLiteral("Файл %1 не переименован: его тег не удалось прочитать, и поля "
+                                   "показывают тег другого файла. Выберите другой файл кнопкой "
+                                   "«Файл».")
+                        .arg(QuotedPath(path)));
+        return;
+    }
+    // The file's own folder: a path typed by hand is renamed where it is, never moved.
+    setFolderPath(QFileInfo(path).path());
     RenameOutcome outcome;
     try {
         outcome = RenameFile(*this);
@@ -186,12 +207,56 @@ void frmMain::RenameChosen()
         showFailure(error.message());
         return;
     }
-    m_dialogs.showMessage(this, MessageIcon::Information,
-                          outcome == RenameOutcome::NothingSelected
-                              ? QStringLiteral("Файл не переименован: не выбрана ни одна часть "
-                                               "имени.")
-                              : QStringLiteral("Готово!"));
+    QString details;
+    if (outcome == RenameOutcome::Renamed) {
+        // The field and the dialog follow the file, so a second press finds it named.
+        const QString renamed = JoinPath(FolderPath(), ComposeName(*this));
+        setTxtFile(renamed);
+        CD1.setFileName(renamed);
+    } else if (outcome == RenameOutcome::AlreadyNamed) {
+        details = QStringLiteral("Файл уже называется «%1».").arg(ComposeName(*this));
+    } else {
+        m_dialogs.showMessage(this, MessageIcon::Information,
+                              QStringLiteral("Файл не переименован: не выбрана ни одна часть "
+                                             "имени."),
+                              QString());
+        return;
+    }
+    m_dialogs.showMessage(this, MessageIcon::Information, QStringLiteral("Готово!"), details);
 }
+
+// Between files of a long run: keeps the window painting and answering the desktop, and after
+// a second shows progress with a Cancel button. Cheap when nothing is due.
+class frmMain::RunProgress : public RunObserver
+{
+public:
+    explicit RunProgress(frmMain& window) : m_window(window) { m_clock.start(); }
+
+    bool proceed(int done, const FolderSnapshot& files) override
+    {
+        const qint64 now = m_clock.elapsed();
+        if (now - m_lastPump < PumpInterval)
+            return true;
+        m_lastPump = now;
+        if (!m_dialog && now >= ShowAfter)
+            m_dialog = m_window.m_dialogs.showProgress(&m_window, files.size());
+        if (m_dialog)
+            m_dialog->setProgress(done, files.displayName(done));
+        // Until the modal dialog blocks the window, clicks on it must wait for the run's end.
+        QCoreApplication::processEvents(m_dialog ? QEventLoop::AllEvents
+                                                 : QEventLoop::ExcludeUserInputEvents);
+        return !(m_dialog && m_dialog->wasCanceled()) && !m_window.m_closeRequested;
+    }
+
+private:
+    static constexpr qint64 PumpInterval = 40; // ms
+    static constexpr qint64 ShowAfter = 1000;  // ms
+
+    frmMain& m_window;
+    QElapsedTimer m_clock;
+    qint64 m_lastPump = 0;
+    std::unique_ptr<Progress> m_dialog;
+};
 
 void frmMain::FolderRun()
 {
@@ -199,72 +264,69 @@ void frmMain::FolderRun()
     if (folder.isEmpty())
         return;
     setFolderPath(folder);
-    holdTexts();
-    int failures = 0;
+    FolderReport report;
     QString listingFailure;
+    m_running = true;
     try {
-        RenameFolder(*this);
-        failures = FailCount();
+        RunProgress progress(*this);
+        report = RenameFolder(*this, {&progress});
     } catch (const Error& error) {
         listingFailure = error.message();
     }
-    showHeldTexts();
-    if (!listingFailure.isEmpty()) {
-        showFailure(listingFailure);
+    m_running = false;
+    if (m_closeRequested) {
+        close();
         return;
     }
+    if (!listingFailure.isEmpty())
+        showFailure(listingFailure);
+    else
+        showSummary(report);
+}
+
+void frmMain::showSummary(const FolderReport& report)
+{
+    const int failures = FailCount();
     m_dialogs.showMessage(this, MessageIcon::Information,
                           failures > 0 ? QString::number(failures) +
                                              QStringLiteral(" файлов не переименовано!")
-                                       : QStringLiteral("Готово!"));
+                                       : QStringLiteral("Готово!"),
+                          DetailsText(report));
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    if (m_running) {
+        m_closeRequested = true;
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void frmMain::showFailure(const QString& text)
 {
-    m_dialogs.showMessage(this, MessageIcon::Warning, text);
-}
-
-void frmMain::holdTexts()
-{
-    m_heldTexts.emplace();
-    for (int i = 0; i < TextCount; ++i)
-        (*m_heldTexts)[i] = Text1[i]->text();
-    (*m_heldTexts)[TextCount] = txtFile->text();
-}
-
-void frmMain::showHeldTexts()
-{
-    const auto held = std::move(m_heldTexts);
-    m_heldTexts.reset();
-    for (int i = 0; i < TextCount; ++i)
-        Text1[i]->setText(held->at(i));
-    txtFile->setText(held->at(TextCount));
+    m_dialogs.showMessage(this, MessageIcon::Warning, text, QString());
 }
 
 QString frmMain::fileText() const
 {
-    return m_heldTexts ? m_heldTexts->at(TextCount) : txtFile->text();
+    return txtFile->text();
 }
 
 void frmMain::storeFileText(const QString& text)
 {
-    if (m_heldTexts)
-        m_heldTexts->at(TextCount) = text;
-    else
-        txtFile->setText(text);
+    txtFile->setText(text);
 }
 
 QString frmMain::fieldText(int index) const
 {
-    return m_heldTexts ? m_heldTexts->at(index) : Text1.at(index)->text();
+    return Text1.at(index)->text();
 }
 
 void frmMain::storeFieldText(int index, const QString& text)
 {
-    if (m_heldTexts)
-        m_heldTexts->at(index) = text;
-    else
-        Text1.at(index)->setText(text);
+    Text1.at(index)->setText(text);
 }
 
 bool frmMain::isChecked(int index) const

@@ -6,7 +6,6 @@
 #include <QWidget>
 
 #include <array>
-#include <optional>
 
 class QCheckBox;
 class QLabel;
@@ -17,6 +16,7 @@ namespace sorvane
 {
 
 class Dialogs;
+struct FolderReport;
 
 // The program's one window. Its controls are the FieldModel the commands work on, so whatever
 // the user typed or ticked counts when a command runs.
@@ -33,6 +33,7 @@ public:
     void FolderRun();
 
 protected:
+    void closeEvent(QCloseEvent* event) override;
     QString fileText() const override;
     void storeFileText(const QString& text) override;
     QString fieldText(int index) const override;
@@ -41,15 +42,18 @@ protected:
     void storeChecked(int index, bool checked) override;
 
 private:
+    class RunProgress;
+
     void createControls();
     void showFailure(const QString& text);
+    void showSummary(const FolderReport& report);
 
-    // While a folder run is under way the window takes no input and paints nothing, so the texts
-    // are held as plain strings and shown once at the end: laying out seven line edits for every
-    // file would cost more than the file system work. Index TextCount is the path field.
-    std::optional<std::array<QString, TextCount + 1>> m_heldTexts;
-    void holdTexts();
-    void showHeldTexts();
+    // The path whose tag could not be read: renaming it would take the earlier file's fields.
+    QString m_unreadPath;
+    // The user closed the window while a folder run was under way: it stops, then the window
+    // closes.
+    bool m_running = false;
+    bool m_closeRequested = false;
 
     Dialogs& m_dialogs;
     OpenFileDialog CD1;

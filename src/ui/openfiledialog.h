@@ -24,6 +24,8 @@ public:
     void showOpen(QWidget* parent);
 
     QString FileName() const { return m_fileName; }
+    // The chosen file was renamed: the choice follows it, and so does the next dialog.
+    void setFileName(const QString& path) { m_fileName = m_lastChosen = path; }
     QString FileTitle() const;
 
 private:

@@ -1,4 +1,5 @@
 #include "support/scripteddialogs.h"
+#include "support/syscallseam.h"
 #include "support/tagfiles.h"
 #include "ui/dialogs.h"
 #include "ui/frmmain.h"
@@ -9,6 +10,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QtTest>
 
@@ -191,6 +193,7 @@ private slots:
     void failedReadIsShownAndKeepsTheFields()
     {
         choose(addFile(QStringLiteral("song.mp3"), {"Blue Sky", "Nova"}));
+        check1(2)->setChecked(true);
         const QString shortFile = m_dir->filePath(QStringLiteral("short.mp3"));
         QVERIFY(testing::writeFile(shortFile, "tiny"));
         choose(shortFile);
@@ -198,7 +201,47 @@ private slots:
         QVERIFY(lastMessage().text.contains(shortFile));
         QCOMPARE(control<QLineEdit>("txtFile")->text(), shortFile);
         QCOMPARE(text1(0)->text(), QStringLiteral("Blue Sky"));
-        QVERIFY(check1(0)->isChecked());
+        QVERIFY(check1(0)->isChecked() && check1(2)->isChecked());
+        // The earlier file's fields must not become the unread file's name.
+        click("ReName");
+        QCOMPARE(lastMessage().icon, MessageIcon::Warning);
+        QVERIFY(lastMessage().text.contains(QStringLiteral("Выберите другой файл")));
+        QCOMPARE(folderEntries(),
+                 (QStringList{QStringLiteral("short.mp3"), QStringLiteral("song.mp3")}));
+    }
+
+    void fileWithoutATagIsShownWithAWarning()
+    {
+        QByteArray audio(400, '\xFB');
+        audio.replace(300, 10, "Riff\nTitle");
+        const QString path = m_dir->filePath(QStringLiteral("untagged.mp3"));
+        QVERIFY(testing::writeFile(path, audio));
+        choose(path);
+        QCOMPARE(lastMessage().icon, MessageIcon::Warning);
+        QVERIFY(lastMessage().text.contains(QStringLiteral("нет тега ID3v1")));
+        QVERIFY(!text1(0)->text().isEmpty()); // the fields still show the last 128 bytes
+        // The user may type the parts in and rename.
+        text1(0)->setText(QStringLiteral("Typed"));
+        check1(0)->setChecked(true);
+        check1(1)->setChecked(false);
+        click("ReName");
+        QCOMPARE(lastMessage().text, QStringLiteral("Готово!"));
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("Typed.mp3")});
+    }
+
+    // A path typed into the field is renamed in its own folder, whatever the dialog chose.
+    void typedPathIsRenamedWhereItIs()
+    {
+        choose(addFile(QStringLiteral("chosen.mp3"), {"Blue Sky", "Nova"}));
+        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("elsewhere")));
+        const QString typed = m_dir->filePath(QStringLiteral("elsewhere/typed.mp3"));
+        QVERIFY(testing::writeFile(typed, "typed bytes"));
+        control<QLineEdit>("txtFile")->setText(typed);
+        click("ReName");
+        QCOMPARE(lastMessage().text, QStringLiteral("Готово!"));
+        QCOMPARE(QDir(m_dir->filePath(QStringLiteral("elsewhere"))).entryList(QDir::Files),
+                 QStringList{QStringLiteral("Nova_Blue Sky.mp3")});
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("chosen.mp3")});
     }
 
     void editedArtistGoesIntoTheName()
@@ -212,11 +255,14 @@ private slots:
         QCOMPARE(folderEntries(), QStringList{QStringLiteral("Lumen_Album_Blue Sky.mp3")});
         QCOMPARE(lastMessage().text, QStringLiteral("Готово!"));
         QCOMPARE(lastMessage().icon, MessageIcon::Information);
-        QCOMPARE(control<QLineEdit>("txtFile")->text(), path); // still the old path
-        // Pressed again: the old path is gone, and the failure says so.
+        // The field and the dialog follow the file, so a second press finds it named.
+        const QString renamed = m_dir->filePath(QStringLiteral("Lumen_Album_Blue Sky.mp3"));
+        QCOMPARE(control<QLineEdit>("txtFile")->text(), renamed);
         click("ReName");
-        QCOMPARE(lastMessage().icon, MessageIcon::Warning);
-        QVERIFY(lastMessage().text.contains(path));
+        QCOMPARE(lastMessage().text, QStringLiteral("Готово!"));
+        QVERIFY(lastMessage().details.contains(QStringLiteral("уже называется")));
+        choose(QString());
+        QCOMPARE(m_dialogs->openStartPaths.last(), renamed);
     }
 
     void nothingSelectedIsNotReportedAsDone()
@@ -283,9 +329,60 @@ private slots:
         QCOMPARE(lastMessage().text, QStringLiteral("1 файлов не переименовано!"));
         QCOMPARE(lastMessage().icon, MessageIcon::Information);
         QCOMPARE(control<QLineEdit>("txtFile")->text(), QString());
+        QVERIFY(lastMessage().details.contains(
+            QStringLiteral("«b.mp3»: не выбрана ни одна часть имени")));
         // The fields show the last file's tag once the run is over.
         QCOMPARE(text1(1)->text(), QStringLiteral("Blank"));
         QCOMPARE(text1(5)->text(), QStringLiteral("Other"));
+        // After the run there is no file to rename.
+        click("ReName");
+        QCOMPARE(lastMessage().icon, MessageIcon::Warning);
+    }
+
+    // A run longer than a second shows progress, keeps the window answering, and stops at
+    // Cancel with a true count.
+    void longRunShowsProgressAndStopsAtCancel()
+    {
+        for (int i = 0; i < 120; ++i)
+            addFile(QStringLiteral("%1.mp3").arg(i, 3, 10, QLatin1Char('0')),
+                    {"Song " + QByteArray::number(i), "Nova"});
+        const testing::SeamGuard seam;
+        Sys.renameat2 = [](int fromDir, const char* from, int toDir, const char* to,
+                           unsigned flags) {
+            QThread::msleep(20); // a slow stick
+            return ::renameat2(fromDir, from, toDir, to, flags);
+        };
+        int ticks = 0;
+        QTimer desktop;
+        connect(&desktop, &QTimer::timeout, [&] { ++ticks; });
+        desktop.start(50);
+        m_dialogs->cancelAfterUpdates = 3;
+        m_dialogs->folderAnswers.enqueue(m_dir->path());
+        click("cmdFolder");
+
+        QCOMPARE(m_dialogs->progressShown, 1);
+        QVERIFY(ticks >= 20); // a second and more of timer events came through
+        const auto last = m_dialogs->progressUpdates.last();
+        QCOMPARE(last.fileName, QStringLiteral("%1.mp3").arg(last.done, 3, 10, QLatin1Char('0')));
+        // Nothing was renamed from the file shown at Cancel on.
+        const QStringList entries = folderEntries();
+        QCOMPARE(entries.filter(QStringLiteral("Nova_")).size(), last.done);
+        QCOMPARE(lastMessage().text,
+                 QStringLiteral("%1 файлов не переименовано!").arg(120 - last.done));
+        const QStringList lines = lastMessage().details.split(QLatin1Char('\n'));
+        QCOMPARE(lines.filter(QStringLiteral("остановлено")).size(), 120 - last.done);
+        QVERIFY(lines.at(2).startsWith(QStringLiteral("«%1»").arg(last.fileName)));
+    }
+
+    // A short run shows no progress dialog at all.
+    void shortRunShowsNoProgress()
+    {
+        addFile(QStringLiteral("a.mp3"), {"Blue Sky", "Nova"});
+        m_dialogs->folderAnswers.enqueue(m_dir->path());
+        click("cmdFolder");
+        QCOMPARE(m_dialogs->progressShown, 0);
+        QCOMPARE(lastMessage().text, QStringLiteral("Готово!"));
+        QVERIFY(lastMessage().details.isEmpty());
     }
 
     void cancelledFolderChoiceDoesNothing()
@@ -299,10 +396,25 @@ private slots:
 
     void unreadableFolderIsShown()
     {
+        choose(addFile(QStringLiteral("song.mp3"), {"Blue Sky", "Nova"}));
         m_dialogs->folderAnswers.enqueue(m_dir->filePath(QStringLiteral("gone")));
         click("cmdFolder");
         QCOMPARE(lastMessage().icon, MessageIcon::Warning);
         QVERIFY(lastMessage().text.contains(m_dir->filePath(QStringLiteral("gone"))));
+        // The window shows and takes tags as before.
+        QCOMPARE(text1(0)->text(), QStringLiteral("Blue Sky"));
+        text1(0)->setText(QStringLiteral("Edited"));
+        QCOMPARE(text1(0)->text(), QStringLiteral("Edited"));
+        click("ReName");
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("Nova_Edited.mp3")});
+    }
+
+    void folderWithoutMp3FilesSaysSo()
+    {
+        m_dialogs->folderAnswers.enqueue(m_dir->path());
+        click("cmdFolder");
+        QCOMPARE(lastMessage().text, QStringLiteral("Готово!"));
+        QVERIFY(lastMessage().details.contains(QStringLiteral("нет файлов MP3")));
     }
 
     // The one test of the real message box: polled until it is up, then checked and closed.
@@ -323,8 +435,8 @@ private slots:
             box->accept();
         });
         poll.start(20);
-        QtDialogs().showMessage(m_window.get(), MessageIcon::Information,
-                                QStringLiteral("Готово!"));
+        QtDialogs().showMessage(m_window.get(), MessageIcon::Information, QStringLiteral("Готово!"),
+                                QString());
         QCOMPARE(title, QStringLiteral("Sorvane"));
         QCOMPARE(text, QStringLiteral("Готово!"));
         QCOMPARE(icon, QMessageBox::Information);

@@ -72,6 +72,22 @@ QByteArray cp1251(const char16_t* text)
     return bytes;
 }
 
+// An APEv2 tag at the end of a file, as some rippers leave it: items, then the 32-byte footer.
+QByteArray apeTag()
+{
+    const auto le32 = [](int n) {
+        QByteArray bytes(4, '\0');
+        for (int i = 0; i < 4; ++i)
+            bytes[i] = char((n >> (8 * i)) & 0xFF);
+        return bytes;
+    };
+    QByteArray items;
+    for (const char* key : {"REPLAYGAIN_TRACK_GAIN", "REPLAYGAIN_TRACK_PEAK", "MP3GAIN_MINMAX"})
+        items += le32(7) + le32(0) + key + '\0' + "-6.5 dB";
+    return items + "APETAGEX" + le32(2000) + le32(items.size() + 32) + le32(3) + le32(0) +
+           QByteArray(8, '\0');
+}
+
 } // namespace
 
 class MessyFolderTest : public QObject
@@ -120,6 +136,12 @@ private slots:
         add("10 dotdot.mp3", TagBytes{"../escaped"});
         add("11 UPPER.MP3", TagBytes{"Loud", "Caps"});
         add("12 cyrillic.mp3", TagBytes{cp1251(u"Звезда"), cp1251(u"Кино")});
+        // Downloads without an ID3v1 tag: their last bytes must never become a name.
+        add("13 id3v2 only.mp3", "ID3\x04\x00\x00\x00\x00\x00\x10" + QByteArray(300, '\xFB') +
+                                     "audio\nwith a newline" + QByteArray(120, '\x01'));
+        add("14 apev2.mp3", QByteArray(300, '\xFB') + apeTag());
+        add("15 control.mp3", TagBytes{"Line\nBreak", "Nova"});
+        add("16 dot title.mp3", TagBytes{".x"});
         add("Kept_Name.mp3", TagBytes{"Name", "Kept"});
         add(".hidden.mp3", TagBytes{"Hidden", "Dot"});
         add("bad\xff name.mp3", TagBytes{"Bytes", "Raw"});
@@ -154,18 +176,29 @@ private slots:
         QCOMPARE(musicAfter.size(), musicBefore.size());
 
         const std::set<std::string> expected = {
-            "Nova_Blue Sky.mp3",   "Lumen_Red Sun.mp3",
+            "Nova_Blue Sky.mp3",
+            "Lumen_Red Sun.mp3",
             "Twin_Same.mp3",
             "04 collide.mp3", // its name was taken by the file before it
             "05 exists.mp3",  // its target already exists
-            "Existing_Target.mp3", "06 short.mp3",
-            "07 blank.mp3",        "08 blank.mp3",
-            "09 slash.mp3",        "10 dotdot.mp3",
-            "Caps_Loud.mp3",       QString::fromUtf8("Кино_Звезда.mp3").toStdString(),
-            "Kept_Name.mp3",       ".hidden.mp3",
+            "Existing_Target.mp3",
+            "06 short.mp3",
+            "07 blank.mp3",
+            "08 blank.mp3",
+            "09 slash.mp3",
+            "10 dotdot.mp3",
+            "13 id3v2 only.mp3",
+            "14 apev2.mp3",
+            "15 control.mp3",
+            "16 dot title.mp3",
+            "Caps_Loud.mp3",
+            QString::fromUtf8("Кино_Звезда.mp3").toStdString(),
+            "Kept_Name.mp3",
+            ".hidden.mp3",
             "Raw_Bytes.mp3", // a name not valid UTF-8 is renamed by its own bytes
             "notes.txt",
-            "folder.mp3",          "folder.mp3/inner.mp3",
+            "folder.mp3",
+            "folder.mp3/inner.mp3",
             "dangling.mp3"};
         QCOMPARE(names(musicAfter), expected);
         QCOMPARE(musicAfter.at("Nova_Blue Sky.mp3"), musicBefore.at("01 good.mp3"));
@@ -180,16 +213,38 @@ private slots:
         }
         QCOMPARE(outsideAfter, outsideBefore);
 
-        // Not renamed: 04, 05, short, two blank titles, slash, dotdot.
+        // Every file not renamed is in the details, in the order of the run, with its reason.
         QCOMPARE(dialogs.messages.size(), 1);
-        QCOMPARE(dialogs.messages.last().text, QStringLiteral("7 файлов не переименовано!"));
+        QCOMPARE(dialogs.messages.last().text, QStringLiteral("11 файлов не переименовано!"));
+        const std::pair<const char*, const char*> notRenamed[] = {
+            {"04 collide.mp3", "файл с новым именем уже существует"},
+            {"05 exists.mp3", "файл с новым именем уже существует"},
+            {"06 short.mp3", "короче 128 байт"},
+            {"07 blank.mp3", "не выбрана ни одна часть имени"},
+            {"08 blank.mp3", "не выбрана ни одна часть имени"},
+            {"09 slash.mp3", "разделитель пути «/»"},
+            {"10 dotdot.mp3", "разделитель пути «/»"},
+            {"13 id3v2 only.mp3", "нет тега ID3v1"},
+            {"14 apev2.mp3", "нет тега ID3v1"},
+            {"15 control.mp3", "управляющий символ"},
+            {"16 dot title.mp3", "начинается с точки"},
+        };
+        const QStringList lines = dialogs.messages.last().details.split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 2 + int(std::size(notRenamed)));
+        QVERIFY(lines.at(0).contains(QString::fromStdString(m_music.native())));
+        for (std::size_t i = 0; i < std::size(notRenamed); ++i) {
+            const QString line = lines.at(int(i) + 2);
+            QVERIFY2(line.startsWith(QStringLiteral("«%1»: ").arg(notRenamed[i].first)) &&
+                         line.contains(QString::fromUtf8(notRenamed[i].second)),
+                     qPrintable(line));
+        }
 
-        // A second run finds the same seven and moves nothing.
+        // A second run finds the same eleven and moves nothing.
         dialogs.folderAnswers.enqueue(QString::fromStdString(m_music.native()));
         QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("cmdFolder")),
                           Qt::LeftButton);
         QCOMPARE(snapshot(m_music), musicAfter);
-        QCOMPARE(dialogs.messages.last().text, QStringLiteral("7 файлов не переименовано!"));
+        QCOMPARE(dialogs.messages.last().text, QStringLiteral("11 файлов не переименовано!"));
     }
 };
 
