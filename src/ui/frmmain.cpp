@@ -12,12 +12,21 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionFrame>
+#include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 #include <limits>
@@ -29,18 +38,10 @@ namespace sorvane
 namespace
 {
 
-// The layout is given in twips (1/1440 inch) so it scales with the screen's logical DPI:
-// 15 twips a pixel at 96 DPI.
+// The layout is given in twips (1/1440 inch): 15 twips a pixel at 96 DPI.
 struct Twips {
     int left, top, width, height;
 };
-
-QRect toPixels(const QWidget& window, const Twips& t)
-{
-    const auto x = [&](int twips) { return qRound(twips * window.logicalDpiX() / 1440.0); };
-    const auto y = [&](int twips) { return qRound(twips * window.logicalDpiY() / 1440.0); };
-    return QRect(x(t.left), y(t.top), x(t.width), y(t.height));
-}
 
 const Twips ClientArea{0, 0, 6030, 2820};
 const Twips ReadButton{4320, 120, 825, 285};
@@ -57,26 +58,82 @@ const char* const FieldCaptions[FieldModel::TextCount] = {
     "Title:", "Artist:", "Album:", "Year:", "Comment:", "Genre:"};
 const char* const CheckAccessibleNames[FieldModel::CheckCount] = {"Title in name", "Artist in name",
                                                                   "Album in name", "Year in name"};
+const char* const CheckDescriptions[FieldModel::CheckCount] = {
+    "Название в новом имени файла", "Исполнитель в новом имени файла", "Альбом в новом имени файла",
+    "Год в новом имени файла"};
 
 QString indexed(const char* name, int index)
 {
     return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(index);
 }
 
-// The caption column is narrow: where the user's font is too wide for a caption, every label
-// gets the same smaller size rather than one caption being cut.
-void fitCaptions(const std::vector<QLabel*>& labels)
+QRect toPixels(const Twips& t, double unit)
 {
-    QFont font = labels.front()->font();
-    const auto allFit = [&] {
-        return std::all_of(labels.begin(), labels.end(), [&](const QLabel* l) {
-            return QFontMetrics(font).horizontalAdvance(l->text()) <= l->width();
-        });
-    };
-    while (!allFit() && font.pointSizeF() > 6)
-        font.setPointSizeF(font.pointSizeF() - 0.5);
-    for (QLabel* l : labels)
-        l->setFont(font);
+    const auto px = [unit](int twips) { return qRound(twips * unit); };
+    return QRect(px(t.left), px(t.top), px(t.width), px(t.height));
+}
+
+// The space a control's style keeps around the text it draws, measured on a sample rectangle.
+QMargins textMargins(const QWidget& control)
+{
+    const QRect sample(0, 0, 400, 200);
+    QRect inner = sample;
+    if (const auto* button = qobject_cast<const QPushButton*>(&control)) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.rect = sample;
+        option.text = button->text();
+        inner = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+    } else if (const auto* edit = qobject_cast<const QLineEdit*>(&control)) {
+        QStyleOptionFrame option;
+        option.initFrom(edit);
+        option.rect = sample;
+        option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+        option.state |= QStyle::State_Sunken;
+        inner = edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit) -
+                edit->textMargins();
+    } else {
+        inner = sample - control.contentsMargins();
+    }
+    return QMargins(inner.left() - sample.left(), inner.top() - sample.top(),
+                    sample.right() - inner.right(), sample.bottom() - inner.bottom());
+}
+
+QString captionOf(const QWidget& control)
+{
+    if (const auto* label = qobject_cast<const QLabel*>(&control))
+        return label->text();
+    if (const auto* button = qobject_cast<const QPushButton*>(&control))
+        return button->text();
+    return QString();
+}
+
+// A button that Enter or Return presses while it has the focus, as buttons do on the platform
+// the layout comes from. It is never a default button: Enter elsewhere presses nothing.
+class CommandButton : public QPushButton
+{
+public:
+    CommandButton(const QString& caption, QWidget* parent) : QPushButton(caption, parent)
+    {
+        setAutoDefault(false);
+        setDefault(false);
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            click();
+            return;
+        }
+        QPushButton::keyPressEvent(event);
+    }
+};
+
+bool isMp3File(const QUrl& url)
+{
+    return url.isLocalFile() &&
+           url.toLocalFile().endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive);
 }
 
 } // namespace
@@ -89,23 +146,29 @@ frmMain::frmMain(Dialogs& dialogs, QWidget* parent)
     QIcon icon;
     icon.addFile(QStringLiteral(":/icons/ear-16.xpm"), QSize(16, 16));
     icon.addFile(QStringLiteral(":/icons/ear-32.xpm"), QSize(32, 32));
+    for (const int size : {48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/ear-%1.png").arg(size), QSize(size, size));
     setWindowIcon(icon);
-    setFixedSize(toPixels(*this, ClientArea).size());
+    setAcceptDrops(true);
     createControls();
+    layOut();
 }
 
 void frmMain::createControls()
 {
     const auto place = [this](QWidget* control, const QString& name, const Twips& twips) {
         control->setObjectName(name);
-        control->setGeometry(toPixels(*this, twips));
+        m_layout.push_back({control, twips.left, twips.top, twips.width, twips.height});
     };
-    const auto button = [&](const char* name, const QString& caption, const Twips& twips) {
-        auto* b = new QPushButton(caption, this);
-        // No button answers Enter or Escape by itself.
-        b->setAutoDefault(false);
-        b->setDefault(false);
+    const auto describe = [](QWidget* control, const QString& description) {
+        control->setToolTip(description);
+        control->setAccessibleDescription(description);
+    };
+    const auto button = [&](const char* name, const QString& caption, const Twips& twips,
+                            const QString& description) {
+        auto* b = new CommandButton(caption, this);
         place(b, QLatin1String(name), twips);
+        describe(b, description);
         return b;
     };
     const auto lineEdit = [&](const QString& name, const Twips& twips) {
@@ -114,34 +177,36 @@ void frmMain::createControls()
         place(edit, name, twips);
         return edit;
     };
-    std::vector<QLabel*> labels;
-    const auto label = [&](int index, const char* caption, const Twips& twips) {
+    // A caption is its field's label for screen readers; having no "&", it takes no access key.
+    const auto label = [&](int index, const char* caption, const Twips& twips, QWidget* field) {
         auto* l = new QLabel(QLatin1String(caption), this);
         l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        l->setBuddy(field);
         place(l, indexed("Label1", index), twips);
-        labels.push_back(l);
     };
 
     // Created in the tab order, which the focus chain then follows.
-    cmdRead = button("cmdRead", QStringLiteral("Файл"), ReadButton);
+    cmdRead = button("cmdRead", QStringLiteral("Файл"), ReadButton,
+                     QStringLiteral("Выбрать файл MP3 и показать его тег"));
     for (int i = 0; i < TextCount; ++i) {
         const int top = FieldTop + i * FieldStep;
         Text1[i] = lineEdit(indexed("Text1", i), {825, top, 3465, 285});
-        label(i, FieldCaptions[i], {75, top + LabelDrop, 690, 240});
+        label(i, FieldCaptions[i], {75, top + LabelDrop, 690, 240}, Text1[i]);
         Text1[i]->setAccessibleName(QString::fromLatin1(FieldCaptions[i]).chopped(1));
     }
     txtFile = lineEdit(QStringLiteral("txtFile"), PathField);
     txtFile->setAccessibleName(QStringLiteral("File"));
-    label(6, "File:", PathLabel);
+    label(6, "File:", PathLabel, txtFile);
     for (int i = 0; i < CheckCount; ++i) {
         Check1[i] = new QCheckBox(this);
         place(Check1[i], indexed("Check1", i), {4380, CheckTop + i * CheckStep, 615, 315});
         Check1[i]->setAccessibleName(QLatin1String(CheckAccessibleNames[i]));
+        describe(Check1[i], QString::fromUtf8(CheckDescriptions[i]));
     }
-    ReName = button("ReName", QStringLiteral("Переименовать"), RenameButton);
-    cmdFolder = button("cmdFolder", QStringLiteral("Папка"), FolderButton);
-
-    fitCaptions(labels);
+    ReName = button("ReName", QStringLiteral("Переименовать"), RenameButton,
+                    QStringLiteral("Переименовать файл по отмеченным частям тега"));
+    cmdFolder = button("cmdFolder", QStringLiteral("Папка"), FolderButton,
+                       QStringLiteral("Переименовать все файлы MP3 папки по их тегам"));
 
     QWidget* chain[] = {cmdRead, Text1[0],  Text1[1],  Text1[2],  Text1[3],  Text1[4], Text1[5],
                         txtFile, Check1[0], Check1[1], Check1[2], Check1[3], ReName,   cmdFolder};
@@ -154,6 +219,73 @@ void frmMain::createControls()
     connect(cmdFolder, &QPushButton::clicked, this, &frmMain::FolderRun);
 }
 
+// Pixels per twip. At the design's font the screen's DPI alone decides it; a larger font widens it
+// until every caption and field text fits its control, so the whole window grows with the font,
+// as dialog units do, and no text is cut or shrunk.
+double frmMain::layoutUnit() const
+{
+    double unit = logicalDpiX() / 1440.0;
+    // A pixel to spare: every edge is rounded to a whole pixel.
+    const auto need = [&unit](double pixels, int twips) {
+        unit = std::max(unit, (pixels + 1) / twips);
+    };
+    for (const LayoutEntry& entry : m_layout) {
+        if (qobject_cast<const QCheckBox*>(entry.control))
+            continue;
+        const QFontMetricsF metrics(entry.control->font());
+        const QMargins margins = textMargins(*entry.control);
+        need(metrics.horizontalAdvance(captionOf(*entry.control)) + margins.left() +
+                 margins.right(),
+             entry.width);
+        need(metrics.height() + margins.top() + margins.bottom(), entry.height);
+    }
+    return unit;
+}
+
+void frmMain::layOut()
+{
+    const double unit = layoutUnit();
+    for (const LayoutEntry& entry : m_layout)
+        entry.control->setGeometry(
+            toPixels({entry.left, entry.top, entry.width, entry.height}, unit));
+    setFixedSize(toPixels(ClientArea, unit).size());
+}
+
+void frmMain::showEvent(QShowEvent* event)
+{
+    // Focus shows from the start, not only once the keyboard has moved it. Set here because
+    // showing the window clears it.
+    setAttribute(Qt::WA_KeyboardFocusChange);
+    QWidget::showEvent(event);
+}
+
+void frmMain::changeEvent(QEvent* event)
+{
+    // The desktop's font or style changed while the window is open.
+    if ((event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) &&
+        !m_layout.empty())
+        layOut();
+    QWidget::changeEvent(event);
+}
+
+void frmMain::dragEnterEvent(QDragEnterEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 && isMp3File(urls.first()))
+        event->acceptProposedAction();
+}
+
+void frmMain::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !isMp3File(urls.first()))
+        return;
+    event->acceptProposedAction();
+    // Shown once the drop has ended: a message box inside it would keep the file manager waiting.
+    const QString path = urls.first().toLocalFile();
+    QTimer::singleShot(0, this, [this, path] { OpenFile(path); });
+}
+
 void frmMain::ChooseFile()
 {
     setTxtFile(QString());
@@ -164,6 +296,17 @@ void frmMain::ChooseFile()
         setTxtFile(QStringLiteral("Не выбран файл!!!"));
         return;
     }
+    loadChosenFile();
+}
+
+void frmMain::OpenFile(const QString& path)
+{
+    CD1.setFileName(QFileInfo(path).absoluteFilePath());
+    loadChosenFile();
+}
+
+void frmMain::loadChosenFile()
+{
     setTxtFile(CD1.FileName());
     try {
         ReadTag(*this);

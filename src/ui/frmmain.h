@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <array>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
@@ -32,8 +33,15 @@ public:
     void RenameChosen();
     void FolderRun();
 
+    // A file given on the command line or dropped on the window: loaded as if chosen with "Файл".
+    void OpenFile(const QString& path);
+
 protected:
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     QString fileText() const override;
     void storeFileText(const QString& text) override;
     QString fieldText(int index) const override;
@@ -45,6 +53,16 @@ private:
     class RunProgress;
 
     void createControls();
+    void loadChosenFile();
+
+    // Every control with its place in twips; laid out again when the font changes.
+    struct LayoutEntry {
+        QWidget* control;
+        int left, top, width, height;
+    };
+    std::vector<LayoutEntry> m_layout;
+    double layoutUnit() const;
+    void layOut();
     void showFailure(const QString& text);
     void showSummary(const FolderReport& report);
 
