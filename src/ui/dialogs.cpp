@@ -1,8 +1,12 @@
 #include "ui/dialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QRegularExpression>
+#include <QStandardPaths>
 
 namespace sorvane
 {
@@ -46,15 +50,84 @@ private:
 
 } // namespace
 
+QString StartFolder()
+{
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    return !music.isEmpty() && QFileInfo(music).isDir() ? music : QDir::homePath();
+}
+
+QString AnyCaseFilter(const QString& filter)
+{
+    static const QRegularExpression patterns(QStringLiteral("\\(([^)]*)\\)"));
+    const QRegularExpressionMatch match = patterns.match(filter);
+    if (!match.hasMatch())
+        return filter;
+    QString anyCase;
+    for (const QChar c : match.capturedView(1)) {
+        if (c.isLetter() && c.toLower() != c.toUpper())
+            anyCase += QLatin1Char('[') + c.toLower() + c.toUpper() + QLatin1Char(']');
+        else
+            anyCase += c;
+    }
+    return filter.left(match.capturedStart(1)) + anyCase + filter.mid(match.capturedEnd(1));
+}
+
+QtDialogs::QtDialogs() = default;
+
+QtDialogs::~QtDialogs()
+{
+    delete m_fileDialog;
+    delete m_folderDialog;
+}
+
+namespace
+{
+
+QFileDialog& reusedDialog(QPointer<QFileDialog>& dialog, QWidget* parent)
+{
+    if (!dialog || dialog->parentWidget() != parent)
+        dialog = new QFileDialog(parent);
+    return *dialog;
+}
+
+QString chosenPath(QFileDialog& dialog)
+{
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().first();
+}
+
+} // namespace
+
 QString QtDialogs::getOpenFileName(QWidget* parent, const QString& title, const QString& filter,
                                    const QString& startPath)
 {
-    return QFileDialog::getOpenFileName(parent, title, startPath, filter);
+    QFileDialog& dialog = reusedDialog(m_fileDialog, parent);
+    dialog.setWindowTitle(title);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // Qt's own dialog shows the description alone, as the other dialogs do.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setNameFilter(AnyCaseFilter(filter));
+    const QFileInfo start(startPath);
+    if (start.isDir()) {
+        dialog.setDirectory(startPath);
+    } else {
+        dialog.setDirectory(start.absolutePath());
+        dialog.selectFile(start.fileName());
+    }
+    return chosenPath(dialog);
 }
 
-QString QtDialogs::getExistingDirectory(QWidget* parent, const QString& title)
+QString QtDialogs::getExistingDirectory(QWidget* parent, const QString& title,
+                                        const QString& startPath)
 {
-    return QFileDialog::getExistingDirectory(parent, title, QString(), QFileDialog::ShowDirsOnly);
+    QFileDialog& dialog = reusedDialog(m_folderDialog, parent);
+    dialog.setWindowTitle(title);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setDirectory(startPath);
+    return chosenPath(dialog);
 }
 
 void QtDialogs::showMessage(QWidget* parent, MessageIcon icon, const QString& text,

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 
 #include <memory>
 
+class QFileDialog;
 class QWidget;
 
 namespace sorvane
@@ -33,7 +35,8 @@ public:
                                     const QString& startPath) = 0;
 
     // Blocks until closed; offers only real folders. The full path, or empty on cancel.
-    virtual QString getExistingDirectory(QWidget* parent, const QString& title) = 0;
+    virtual QString getExistingDirectory(QWidget* parent, const QString& title,
+                                         const QString& startPath) = 0;
 
     // A message with one OK button and the title "Sorvane"; returns when the user closes it.
     // Details, where there are any, are shown on request below the text.
@@ -44,15 +47,35 @@ public:
     virtual std::unique_ptr<Progress> showProgress(QWidget* parent, int total) = 0;
 };
 
+// Where the first dialog of a run opens: the user's Music folder, else the home folder.
+QString StartFolder();
+
+// A filter "description (*.mp3)" whose patterns match in any letter case ("*.[mM][pP]3") in every
+// file dialog: Qt's own, GTK's and the desktop portal's all take such a pattern, while GTK's and
+// the portal's compare plain patterns case-sensitively.
+QString AnyCaseFilter(const QString& filter);
+
 class QtDialogs : public Dialogs
 {
 public:
+    QtDialogs();
+    ~QtDialogs() override;
+    QtDialogs(const QtDialogs&) = delete;
+    QtDialogs& operator=(const QtDialogs&) = delete;
+
     QString getOpenFileName(QWidget* parent, const QString& title, const QString& filter,
                             const QString& startPath) override;
-    QString getExistingDirectory(QWidget* parent, const QString& title) override;
+    QString getExistingDirectory(QWidget* parent, const QString& title,
+                                 const QString& startPath) override;
     void showMessage(QWidget* parent, MessageIcon icon, const QString& text,
                      const QString& details) override;
     std::unique_ptr<Progress> showProgress(QWidget* parent, int total) override;
+
+private:
+    // Kept for the program's life: a file dialog writes and syncs its settings file when it is
+    // destroyed, which would cost every run a wait for the disk.
+    QPointer<QFileDialog> m_fileDialog;
+    QPointer<QFileDialog> m_folderDialog;
 };
 
 } // namespace sorvane

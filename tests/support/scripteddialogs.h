@@ -26,7 +26,7 @@ public:
 
     QQueue<QString> fileAnswers;   // empty string = cancel
     QQueue<QString> folderAnswers; // empty string = cancel
-    QStringList openTitles, openFilters, openStartPaths, folderTitles;
+    QStringList openTitles, openFilters, openStartPaths, folderTitles, folderStartPaths;
     QList<Message> messages;
     QWidget* lastFolderOwner = nullptr;
     // The progress dialog: how often it was shown, what it showed, and after how many updates
@@ -44,9 +44,11 @@ public:
         return fileAnswers.isEmpty() ? QString() : fileAnswers.dequeue();
     }
 
-    QString getExistingDirectory(QWidget* owner, const QString& title) override
+    QString getExistingDirectory(QWidget* owner, const QString& title,
+                                 const QString& startPath) override
     {
         folderTitles << title;
+        folderStartPaths << startPath;
         lastFolderOwner = owner;
         return folderAnswers.isEmpty() ? QString() : folderAnswers.dequeue();
     }
