@@ -16,5 +16,9 @@ install_missing() {
 BUILD_PACKAGES=(cmake g++ make qt6-base-dev libgl-dev)
 # Real FAT, NTFS and exFAT file systems for the tests, made in images and mounted with FUSE.
 FILE_SYSTEM_TEST_PACKAGES=(dosfstools fusefat ntfs-3g exfatprogs exfat-fuse fuse3)
-# Validating the desktop files, building the .deb, and installing it into a throwaway root.
-PACKAGE_CHECK_PACKAGES=(desktop-file-utils appstream dpkg-dev file debootstrap)
+# The desktop fonts the window is laid out with in the tests, and Qt's own translations.
+UI_TEST_PACKAGES=(fonts-dejavu-core fonts-noto-core fonts-liberation2 fonts-cantarell
+                  qt6-translations-l10n)
+# Validating the desktop files, building the .deb, checking it, and installing it into a
+# throwaway root.
+PACKAGE_CHECK_PACKAGES=(desktop-file-utils appstream dpkg-dev file debootstrap lintian)
