@@ -5,8 +5,11 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QStandardPaths>
+#include <QTextEdit>
 
 namespace sorvane
 {
@@ -72,23 +75,8 @@ QString AnyCaseFilter(const QString& filter)
     return filter.left(match.capturedStart(1)) + anyCase + filter.mid(match.capturedEnd(1));
 }
 
-QtDialogs::QtDialogs() = default;
-
-QtDialogs::~QtDialogs()
-{
-    delete m_fileDialog;
-    delete m_folderDialog;
-}
-
 namespace
 {
-
-QFileDialog& reusedDialog(QPointer<QFileDialog>& dialog, QWidget* parent)
-{
-    if (!dialog || dialog->parentWidget() != parent)
-        dialog = new QFileDialog(parent);
-    return *dialog;
-}
 
 QString chosenPath(QFileDialog& dialog)
 {
@@ -99,11 +87,22 @@ QString chosenPath(QFileDialog& dialog)
 
 } // namespace
 
+void KeepQtSettingsOffDisk()
+{
+#ifdef Q_OS_UNIX
+    // Nothing can be made under /dev/null: QSettings fails to take its lock file and gives up at
+    // once, before writing or syncing anything. Reading finds nothing, so no history either.
+    for (const auto format : {QSettings::NativeFormat, QSettings::IniFormat})
+        QSettings::setPath(format, QSettings::UserScope, QStringLiteral("/dev/null"));
+#endif
+}
+
+// Each dialog is made for one use: one kept hidden goes on watching its folder, which a folder run
+// is renaming, and GTK's stays on screen.
 QString QtDialogs::getOpenFileName(QWidget* parent, const QString& title, const QString& filter,
                                    const QString& startPath)
 {
-    QFileDialog& dialog = reusedDialog(m_fileDialog, parent);
-    dialog.setWindowTitle(title);
+    QFileDialog dialog(parent, title);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     // Qt's own dialog shows the description alone, as the other dialogs do.
@@ -122,12 +121,24 @@ QString QtDialogs::getOpenFileName(QWidget* parent, const QString& title, const 
 QString QtDialogs::getExistingDirectory(QWidget* parent, const QString& title,
                                         const QString& startPath)
 {
-    QFileDialog& dialog = reusedDialog(m_folderDialog, parent);
-    dialog.setWindowTitle(title);
+    QFileDialog dialog(parent, title);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly);
     dialog.setDirectory(startPath);
     return chosenPath(dialog);
+}
+
+void QtDialogs::prepareMessages(QWidget* parent)
+{
+    // The icons of a message box and its button are looked up in the icon theme, thousands of
+    // failed lookups the first time; a box built and dropped while the window idles leaves them
+    // in Qt's icon cache.
+    for (const QMessageBox::Icon icon : {QMessageBox::Information, QMessageBox::Warning}) {
+        QMessageBox box(icon, QStringLiteral("Sorvane"), QString(), QMessageBox::Ok, parent);
+        box.ensurePolished();
+        box.adjustSize();
+        box.button(QMessageBox::Ok)->icon().pixmap(QSize(16, 16));
+    }
 }
 
 void QtDialogs::showMessage(QWidget* parent, MessageIcon icon, const QString& text,
@@ -136,6 +147,11 @@ void QtDialogs::showMessage(QWidget* parent, MessageIcon icon, const QString& te
     QMessageBox box(icon == MessageIcon::Warning ? QMessageBox::Warning : QMessageBox::Information,
                     QStringLiteral("Sorvane"), text, QMessageBox::Ok, parent);
     box.setDetailedText(details);
+    // Room for a list of files and reasons: the box sizes itself to its short text otherwise.
+    if (auto* list = box.findChild<QTextEdit*>()) {
+        const QFontMetrics metrics(list->font());
+        list->setMinimumWidth(metrics.averageCharWidth() * 72);
+    }
     box.exec();
 }
 

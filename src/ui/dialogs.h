@@ -1,11 +1,9 @@
 #pragma once
 
-#include <QPointer>
 #include <QString>
 
 #include <memory>
 
-class QFileDialog;
 class QWidget;
 
 namespace sorvane
@@ -58,11 +56,6 @@ QString AnyCaseFilter(const QString& filter);
 class QtDialogs : public Dialogs
 {
 public:
-    QtDialogs();
-    ~QtDialogs() override;
-    QtDialogs(const QtDialogs&) = delete;
-    QtDialogs& operator=(const QtDialogs&) = delete;
-
     QString getOpenFileName(QWidget* parent, const QString& title, const QString& filter,
                             const QString& startPath) override;
     QString getExistingDirectory(QWidget* parent, const QString& title,
@@ -71,11 +64,13 @@ public:
                      const QString& details) override;
     std::unique_ptr<Progress> showProgress(QWidget* parent, int total) override;
 
-private:
-    // Kept for the program's life: a file dialog writes and syncs its settings file when it is
-    // destroyed, which would cost every run a wait for the disk.
-    QPointer<QFileDialog> m_fileDialog;
-    QPointer<QFileDialog> m_folderDialog;
+    // Looks up ahead what message boxes need, so no summary waits for the icon theme.
+    static void prepareMessages(QWidget* parent);
 };
+
+// Qt's file dialog keeps its history in the user's settings file and syncs it to disk each time
+// one is closed, making the folder run wait for the journal to commit. The program keeps nothing
+// between runs, so the user's Qt settings are neither read nor written by it.
+void KeepQtSettingsOffDisk();
 
 } // namespace sorvane

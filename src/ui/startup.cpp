@@ -144,10 +144,12 @@ int StartUp(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Sorvane"));
     QApplication::setApplicationVersion(QStringLiteral(SORVANE_VERSION));
     LoadQtTranslations();
+    KeepQtSettingsOffDisk();
 
     QtDialogs dialogs;
     frmMain window(dialogs);
     window.show();
+    QTimer::singleShot(0, &window, [&window] { QtDialogs::prepareMessages(&window); });
     if (!command.file.isEmpty())
         QTimer::singleShot(0, &window, [&window, &command] { window.OpenFile(command.file); });
     return QApplication::exec();
