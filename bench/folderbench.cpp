@@ -1,14 +1,17 @@
 // Folder-run throughput against the least a program can do for the same work, measured side by
 // side in one process on fresh copies of the same synthetic folder.
 //
-//   build/bench/folderbench [N ...] [--dir PATH] [--reps R] [--slow-us U]
+//   build/bench/folderbench [N ...] [--dir PATH] [--reps R] [--slow-us U] [--only METHOD]
+//   build/bench/folderbench --write N DIR
+//
+// Prints, for each N, the time per file of the floor (plain POSIX calls), the ratio to it of the
+// folder run over the in-memory field model and through the real window, each reading tags in
+// turn and reading them ahead on a second thread, and the peak resident memory of every run.
 //
 // --slow-us U makes every rename, the floor's included, wait U microseconds first, as on a slow
-// USB stick or network share.
-//
-// Prints, for each N, the time per file of the floor (plain POSIX calls), the folder run over the
-// in-memory field model and the folder run through the real window, their ratios, and the peak
-// resident memory of the two runs.
+// USB stick or network share. --only METHOD (floor, model, window, model-ahead, window-ahead)
+// runs one method and prints its time per file. --write makes one collection and exits, for runs
+// timed from outside.
 
 #include "rename/fieldmodel.h"
 #include "rename/folderrun.h"
@@ -131,17 +134,19 @@ double peakMemoryMiB()
     return 0;
 }
 
-struct Result {
-    double seconds = 0;
-    double peakMiB = 0;
-    int failures = 0;
-};
-
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
+
+} // namespace
+
+namespace
+{
+
+const char* const MethodNames[] = {"floor", "model", "window", "model-ahead", "window-ahead"};
+constexpr int MethodCount = int(std::size(MethodNames));
 
 } // namespace
 
@@ -153,19 +158,27 @@ int main(int argc, char* argv[])
     std::vector<int> sizes;
     fs::path base = fs::current_path() / "folderbench-data";
     int reps = 3;
-    int only = -1; // --only floor|model|window, for profiling one of them
+    int only = -1;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc)
+        if (std::strcmp(argv[i], "--write") == 0 && i + 2 < argc) {
+            writeCollection(argv[i + 2], std::atoi(argv[i + 1]));
+            ::sync();
+            return 0;
+        } else if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc) {
             base = argv[++i];
-        else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+        } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
             const std::string which = argv[++i];
-            only = which == "floor" ? 0 : which == "model" ? 1 : 2;
-        } else if (std::strcmp(argv[i], "--reps") == 0 && i + 1 < argc)
+            for (int m = 0; m < MethodCount; ++m) {
+                if (which == MethodNames[m])
+                    only = m;
+            }
+        } else if (std::strcmp(argv[i], "--reps") == 0 && i + 1 < argc) {
             reps = std::max(1, std::atoi(argv[++i]));
-        else if (std::strcmp(argv[i], "--slow-us") == 0 && i + 1 < argc)
+        } else if (std::strcmp(argv[i], "--slow-us") == 0 && i + 1 < argc) {
             g_slowMicros = std::atol(argv[++i]);
-        else
+        } else {
             sizes.push_back(std::atoi(argv[i]));
+        }
     }
     if (sizes.empty())
         sizes = {1000, 10000, 100000};
@@ -176,63 +189,66 @@ int main(int argc, char* argv[])
     window.show();
     QCoreApplication::processEvents();
 
-    std::printf("%8s %12s %12s %12s %8s %8s %12s %12s\n", "N", "floor us", "model us", "window us",
-                "2/1", "3/1", "model MiB", "window MiB");
+    if (only < 0) {
+        std::printf("%8s %9s %9s | %7s %7s %7s %7s | %-34s\n", "N", "floor us", "best us", "model",
+                    "window", "m-ahead", "w-ahead", "peak MiB: floor model window m-a w-a");
+    }
     for (const int n : sizes) {
         const fs::path dir = base / "run";
-        std::vector<double> floorTimes, modelTimes, windowTimes;
-        double modelPeak = 0, windowPeak = 0;
+        std::vector<double> times[MethodCount];
+        double peaks[MethodCount] = {};
         int expectedFailures = -1;
         const int runs = n >= 100000 ? 1 : reps;
         for (int rep = 0; rep < runs; ++rep) {
             // Rotate the order so no method always runs on the warmest cache.
-            for (int k = 0; k < 3; ++k) {
-                const int method = (rep + k) % 3;
+            for (int k = 0; k < MethodCount; ++k) {
+                const int method = (rep + k) % MethodCount;
                 if (only >= 0 && method != only)
                     continue;
                 writeCollection(dir, n);
                 ::sync();
-                Result result;
+                const bool ahead = method >= 3;
+                int failures = 0;
                 QElapsedTimer timer;
+                resetPeakMemory();
+                timer.start();
                 if (method == 0) {
-                    timer.start();
-                    result.failures = floorRun(dir.native());
-                    result.seconds = timer.nsecsElapsed() / 1e9;
-                    floorTimes.push_back(result.seconds);
-                } else if (method == 1) {
+                    failures = floorRun(dir.native());
+                } else if (method == 1 || method == 3) {
                     sorvane::MemoryFieldModel model;
                     model.setFolderPath(QString::fromStdString(dir.native()));
-                    resetPeakMemory();
-                    timer.start();
-                    result.failures = int(sorvane::RenameFolder(model).notRenamed.size());
-                    result.seconds = timer.nsecsElapsed() / 1e9;
-                    modelPeak = std::max(modelPeak, peakMemoryMiB());
-                    modelTimes.push_back(result.seconds);
+                    sorvane::FolderRunOptions options;
+                    options.readAhead = ahead;
+                    failures = int(sorvane::RenameFolder(model, options).notRenamed.size());
                 } else {
+                    window.setReadAhead(ahead);
                     dialogs.folderAnswers.enqueue(QString::fromStdString(dir.native()));
-                    resetPeakMemory();
-                    timer.start();
                     window.FolderRun();
-                    result.seconds = timer.nsecsElapsed() / 1e9;
-                    windowPeak = std::max(windowPeak, peakMemoryMiB());
-                    result.failures = window.FailCount();
-                    dialogs.messages.clear(); // the summaries' details would pile up
-                    windowTimes.push_back(result.seconds);
+                    failures = window.FailCount();
                 }
-                if (expectedFailures >= 0 && result.failures != expectedFailures) {
-                    std::fprintf(stderr, "N=%d: method %d counted %d failures, another %d\n", n,
-                                 method, result.failures, expectedFailures);
+                times[method].push_back(timer.nsecsElapsed() / 1e9);
+                peaks[method] = std::max(peaks[method], peakMemoryMiB());
+                dialogs.messages.clear(); // the summaries' details would pile up
+                if (expectedFailures >= 0 && failures != expectedFailures) {
+                    std::fprintf(stderr, "N=%d: %s counted %d failures, another %d\n", n,
+                                 MethodNames[method], failures, expectedFailures);
                     return 1;
                 }
-                expectedFailures = result.failures;
+                expectedFailures = failures;
             }
         }
         fs::remove_all(dir);
-        if (only >= 0)
+        if (only >= 0) {
+            std::printf("%8d %s %.2f us/file\n", n, MethodNames[only],
+                        median(times[only]) / n * 1e6);
             continue;
-        const double f = median(floorTimes), m = median(modelTimes), w = median(windowTimes);
-        std::printf("%8d %12.2f %12.2f %12.2f %8.2f %8.2f %12.1f %12.1f\n", n, f / n * 1e6,
-                    m / n * 1e6, w / n * 1e6, m / f, w / f, modelPeak, windowPeak);
+        }
+        double t[MethodCount];
+        for (int m = 0; m < MethodCount; ++m)
+            t[m] = median(times[m]);
+        std::printf("%8d %9.2f %9.2f | %7.2f %7.2f %7.2f %7.2f | %6.1f %6.1f %6.1f %6.1f %6.1f\n",
+                    n, t[0] / n * 1e6, std::min(t[3], t[4]) / n * 1e6, t[1] / t[0], t[2] / t[0],
+                    t[3] / t[0], t[4] / t[0], peaks[0], peaks[1], peaks[2], peaks[3], peaks[4]);
         std::fflush(stdout);
     }
     fs::remove_all(base);

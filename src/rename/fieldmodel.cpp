@@ -3,10 +3,11 @@
 namespace sorvane
 {
 
-QString FieldModel::upToNul(const QString& text)
+QString FieldModel::upToNul(QString text)
 {
-    const auto nul = text.indexOf(QChar::Null);
-    return nul < 0 ? text : text.left(nul);
+    if (const auto nul = text.indexOf(QChar::Null); nul >= 0)
+        text.truncate(nul);
+    return text;
 }
 
 } // namespace sorvane

@@ -44,7 +44,7 @@ public:
     }
 
     // A text member cannot hold a NUL: a tag field stops showing at its first zero byte.
-    static QString upToNul(const QString& text);
+    static QString upToNul(QString text);
 
 protected:
     virtual QString fileText() const = 0;

@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -153,7 +155,9 @@ TagRead readTag(const OpenFolder& folder, const FolderSnapshot& files, int file)
 }
 
 // Gives the snapshot's tags in order, read on a second thread some files ahead of the renames,
-// or read right when asked.
+// or read right when asked. The two threads meet only through two counters; either sleeps only
+// when it has to wait, and is woken only when it can go on by a good stretch, so a run pays for a
+// sleep and a wake-up now and then rather than for every file.
 class TagReader
 {
 public:
@@ -173,11 +177,8 @@ public:
     {
         if (!m_thread.joinable())
             return;
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            m_stop = true;
-        }
-        m_changed.notify_all();
+        m_stop = true;
+        wake(m_readerWaiting, m_readerWakes);
         m_thread.join();
     }
 
@@ -189,46 +190,82 @@ public:
     {
         if (!m_thread.joinable())
             return readTag(m_folder, m_files, file);
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_read > file; });
-        TagRead read = m_ring[std::size_t(file) % RingSize];
+        waitUntil(m_renamerWaiting, m_renamerWakes, [&] { return m_read > file; });
+        const TagRead read = m_ring[std::size_t(file) % RingSize];
         m_taken = file + 1;
-        lock.unlock();
-        m_changed.notify_all();
+        if (file + 1 >= m_readerNeeds)
+            wake(m_readerWaiting, m_readerWakes);
         return read;
     }
 
 private:
-    static constexpr int RingSize = 256;
+    static constexpr int RingSize = 512;
+    static constexpr int Stretch = RingSize / 2; // free slots the reader waits for when full
+    static constexpr int SpinsBeforeSleep = 4000;
+
+    static void relax()
+    {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
 
     void readAhead()
     {
         for (int file = 0; file < m_files.size(); ++file) {
-            {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_changed.wait(lock, [&] { return m_stop || file - m_taken < RingSize; });
-                if (m_stop)
-                    return;
+            if (file - m_taken >= RingSize) {
+                m_readerNeeds = file - RingSize + Stretch;
+                waitUntil(m_readerWaiting, m_readerWakes,
+                          [&] { return m_stop || m_taken >= m_readerNeeds; });
             }
+            if (m_stop)
+                return;
             // The slot is free: the renaming thread took it and will not look at it again.
-            TagRead read = readTag(m_folder, m_files, file);
-            {
-                const std::lock_guard<std::mutex> lock(m_mutex);
-                m_ring[std::size_t(file) % RingSize] = read;
-                m_read = file + 1;
-            }
-            m_changed.notify_all();
+            m_ring[std::size_t(file) % RingSize] = readTag(m_folder, m_files, file);
+            m_read = file + 1;
+            wake(m_renamerWaiting, m_renamerWakes);
         }
+    }
+
+    // Sleeps until the condition holds. The flag is raised under the lock before the condition
+    // is looked at, and the other side looks at the flag after changing what the condition reads,
+    // so no wake-up is missed.
+    template <typename Condition>
+    void waitUntil(std::atomic<bool>& waiting, std::condition_variable& wakes, Condition ready)
+    {
+        // The other thread is usually a file's system calls away: looking again for a few
+        // microseconds costs less than sleeping and being woken.
+        for (int spin = 0; spin < SpinsBeforeSleep; ++spin) {
+            if (ready())
+                return;
+            relax();
+        }
+        std::unique_lock<std::mutex> lock(m_mutex);
+        waiting = true;
+        wakes.wait(lock, ready);
+        waiting = false;
+    }
+
+    void wake(const std::atomic<bool>& waiting, std::condition_variable& wakes)
+    {
+        if (!waiting)
+            return;
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        wakes.notify_one();
     }
 
     const OpenFolder& m_folder;
     const FolderSnapshot& m_files;
     std::array<TagRead, RingSize> m_ring{};
+    std::atomic<int> m_read{0};        // files read so far
+    std::atomic<int> m_taken{0};       // files handed over so far
+    std::atomic<int> m_readerNeeds{0}; // the reader sleeps until this many are taken
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_readerWaiting{false};
+    std::atomic<bool> m_renamerWaiting{false};
     std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_read = 0;  // files read so far
-    int m_taken = 0; // files handed over so far
-    bool m_stop = false;
+    std::condition_variable m_readerWakes;
+    std::condition_variable m_renamerWakes;
     std::thread m_thread;
 };
 
@@ -315,12 +352,23 @@ QString DetailsText(const FolderReport& report)
         return text + QStringLiteral("В ней нет файлов MP3.");
     if (report.notRenamed.empty())
         return QString(); // "Готово!" says it all
-    text += QStringLiteral("Не переименованы:\n");
+    // Tens of thousands of lines share a handful of reasons: each is made once, and the text is
+    // sized once, as it may take megabytes.
+    std::map<std::pair<Failure, int>, QString> reasons;
+    qsizetype length = text.size() + 20;
     for (const NotRenamed& file : report.notRenamed) {
-        text += QStringLiteral("«%1»: %2.\n")
-                    .arg(report.files.displayName(file.file), Reason(file.outcome));
+        QString& reason = reasons[{file.outcome.failure, file.outcome.error}];
+        if (reason.isNull())
+            reason = Reason(file.outcome);
+        length += qsizetype(std::strlen(report.files.name(file.file))) + reason.size() + 6;
     }
-    text.chop(1);
+    text.reserve(length);
+    text += QStringLiteral("Не переименованы:");
+    for (const NotRenamed& file : report.notRenamed) {
+        text += QStringLiteral("\n«") + report.files.displayName(file.file) +
+                QStringLiteral("»: ") + reasons[{file.outcome.failure, file.outcome.error}] +
+                QLatin1Char('.');
+    }
     return text;
 }
 

@@ -51,14 +51,28 @@ NameParts SelectedParts(const FieldModel& model)
 
 QString ComposeName(const NameParts& parts)
 {
+    // Each selected part with "_" before it, ".mp3" after them all, less the first character:
+    // built in one string, as the folder run does this for every file.
+    static constexpr int Order[] = {FieldModel::Artist, FieldModel::Album, FieldModel::Year,
+                                    FieldModel::Title};
+    qsizetype length = 0;
+    for (const int part : Order)
+        length += parts.selected[part] ? parts.text[part].size() + 1 : 0;
+    if (length == 0)
+        return QStringLiteral("mp3");
     QString name;
-    for (const int part :
-         {FieldModel::Artist, FieldModel::Album, FieldModel::Year, FieldModel::Title}) {
-        if (parts.selected[part])
-            name += QLatin1Char('_') + parts.text[part];
+    name.reserve(length - 1 + 4);
+    bool first = true;
+    for (const int part : Order) {
+        if (!parts.selected[part])
+            continue;
+        if (!first)
+            name += QLatin1Char('_');
+        name += parts.text[part];
+        first = false;
     }
     name += QLatin1String(".mp3");
-    return name.mid(1);
+    return name;
 }
 
 QString ComposeName(const FieldModel& model)

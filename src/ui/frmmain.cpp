@@ -412,7 +412,7 @@ void frmMain::FolderRun()
     m_running = true;
     try {
         RunProgress progress(*this);
-        report = RenameFolder(*this, {&progress});
+        report = RenameFolder(*this, {&progress, m_readAhead});
     } catch (const Error& error) {
         listingFailure = error.message();
     }

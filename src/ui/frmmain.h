@@ -36,6 +36,10 @@ public:
     // A file given on the command line or dropped on the window: loaded as if chosen with "Файл".
     void OpenFile(const QString& path);
 
+    // Whether folder runs read tags ahead on a second thread (they do); off to measure the
+    // sequential run against it.
+    void setReadAhead(bool readAhead) { m_readAhead = readAhead; }
+
 protected:
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -71,6 +75,7 @@ private:
     // The user closed the window while a folder run was under way: it stops, then the window
     // closes.
     bool m_running = false;
+    bool m_readAhead = true;
     bool m_closeRequested = false;
 
     Dialogs& m_dialogs;
