@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -52,7 +53,7 @@ NameParts SelectedParts(const FieldModel& model)
 QString ComposeName(const NameParts& parts)
 {
     // Each selected part with "_" before it, ".mp3" after them all, less the first character:
-    // built in one string, as the folder run does this for every file.
+    // written straight into one string, as the folder run does this for every file.
     static constexpr int Order[] = {FieldModel::Artist, FieldModel::Album, FieldModel::Year,
                                     FieldModel::Title};
     qsizetype length = 0;
@@ -60,18 +61,20 @@ QString ComposeName(const NameParts& parts)
         length += parts.selected[part] ? parts.text[part].size() + 1 : 0;
     if (length == 0)
         return QStringLiteral("mp3");
-    QString name;
-    name.reserve(length - 1 + 4);
+    const QLatin1String extension(".mp3");
+    QString name(length - 1 + extension.size(), Qt::Uninitialized);
+    QChar* out = name.data();
     bool first = true;
     for (const int part : Order) {
         if (!parts.selected[part])
             continue;
         if (!first)
-            name += QLatin1Char('_');
-        name += parts.text[part];
+            *out++ = QLatin1Char('_');
+        const QString& text = parts.text[part];
+        out = std::copy(text.cbegin(), text.cend(), out);
         first = false;
     }
-    name += QLatin1String(".mp3");
+    std::copy(extension.begin(), extension.end(), out);
     return name;
 }
 
@@ -82,13 +85,15 @@ QString ComposeName(const FieldModel& model)
 
 Failure CheckNewName(const QString& name)
 {
-    // Qt takes "/" as a separator on every platform, so that one is refused everywhere.
-    if (name.contains(QLatin1Char('/')) || name.contains(Separator))
-        return Failure::NameHasSeparator;
+    bool control = false;
     for (const QChar c : name) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            return Failure::NameHasControl;
+        // Qt takes "/" as a separator on every platform, so that one is refused everywhere.
+        if (c == QLatin1Char('/') || c == Separator)
+            return Failure::NameHasSeparator;
+        control = control || c.unicode() < 0x20 || c.unicode() == 0x7F;
     }
+    if (control)
+        return Failure::NameHasControl;
     if (name.startsWith(QLatin1Char('.')))
         return Failure::NameIsHidden;
     return Failure::None;
