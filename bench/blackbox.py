@@ -104,12 +104,14 @@ def main():
     parser.add_argument("n", nargs="?", type=int, default=20000)
     parser.add_argument("--reps", type=int, default=3)
     parser.add_argument("--build", default=os.path.join(os.path.dirname(__file__), "..", "build"))
-    parser.add_argument("--dir", default=os.path.join(os.getcwd(), "blackbox-data"))
+    parser.add_argument("--dir", default=os.getcwd(), help="parent of the run's own fresh folder")
     args = parser.parse_args()
     bench = os.path.join(args.build, "bench/folderbench")
-    os.makedirs(args.dir, exist_ok=True)
-    args.home = tempfile.mkdtemp(dir=args.dir)
-    folder = os.path.join(args.dir, "run")
+    # A fresh folder of our own, so cleaning up never touches what --dir already held.
+    work = tempfile.mkdtemp(dir=args.dir, prefix="blackbox-")
+    args.home = os.path.join(work, "home")
+    os.mkdir(args.home)
+    folder = os.path.join(work, "run")
     dpy_name = ":71"
     server = subprocess.Popen(["Xvfb", dpy_name, "-screen", "0", "1280x900x24"],
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -124,13 +126,13 @@ def main():
             if renamed < args.n * 7 // 10:
                 raise RuntimeError("the window renamed %d files of %d" % (renamed, args.n))
             shutil.rmtree(folder)
-            out = subprocess.run([bench, "--only", "floor", "--reps", "1", "--dir", args.dir,
+            out = subprocess.run([bench, "--only", "floor", "--reps", "1", "--dir", work,
                                   str(args.n)], check=True, capture_output=True, text=True)
             floor = float(out.stdout.split()[2])
             print("%8d %14.2f %14.2f %8.2f" % (args.n, window, floor, window / floor), flush=True)
     finally:
         server.kill()
-        shutil.rmtree(args.dir, ignore_errors=True)
+        shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

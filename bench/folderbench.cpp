@@ -1,7 +1,7 @@
 // Folder-run throughput against the least a program can do for the same work, measured side by
 // side in one process on fresh copies of the same synthetic folder.
 //
-//   build/bench/folderbench [N ...] [--dir PATH] [--reps R] [--slow-us U] [--only METHOD]
+//   build/bench/folderbench [N ...] [--dir PARENT] [--reps R] [--slow-us U] [--only METHOD]
 //   build/bench/folderbench --write N DIR
 //
 // Prints, for each N, the time per file of the floor (plain POSIX calls), the ratio to it of the
@@ -57,11 +57,14 @@ int slowRename(int fromDir, const char* from, int toDir, const char* to, unsigne
 
 // A fresh folder of n files, made one file at a time so the benchmark holds none of it in memory.
 // Every tenth file has a blank title, every tenth shares its tag with the file before it, so its
-// name collides.
-void writeCollection(const fs::path& dir, int n)
+// name collides. The folder must be new or empty: nothing already there is removed.
+bool writeCollection(const fs::path& dir, int n)
 {
-    fs::remove_all(dir);
     fs::create_directories(dir);
+    if (!fs::is_empty(dir)) {
+        std::fprintf(stderr, "%s: not empty, not written into\n", dir.c_str());
+        return false;
+    }
     for (int i = 0; i < n; ++i) {
         const int tagOf = (i % 10 == 5) ? i - 1 : i;
         testing::TagBytes tag;
@@ -75,6 +78,7 @@ void writeCollection(const fs::path& dir, int n)
         std::ofstream out(dir / name, std::ios::binary);
         out.write(bytes.constData(), bytes.size());
     }
+    return true;
 }
 
 // The floor: list, read the last 128 bytes, compose artist_title.mp3, rename without replacing.
@@ -160,16 +164,16 @@ int main(int argc, char* argv[])
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     std::vector<int> sizes;
-    fs::path base = fs::current_path() / "folderbench-data";
+    fs::path parent = fs::current_path();
     int reps = 0; // 3 below 100,000 files, else 1
     int only = -1;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--write") == 0 && i + 2 < argc) {
-            writeCollection(argv[i + 2], std::atoi(argv[i + 1]));
+            const bool written = writeCollection(argv[i + 2], std::atoi(argv[i + 1]));
             ::sync();
-            return 0;
+            return written ? 0 : 1;
         } else if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc) {
-            base = argv[++i];
+            parent = argv[++i];
         } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
             const std::string which = argv[++i];
             for (int m = 0; m < MethodCount; ++m) {
@@ -187,6 +191,13 @@ int main(int argc, char* argv[])
     if (sizes.empty())
         sizes = {1000, 10000, 100000};
     sorvane::Sys.renameat2 = slowRename;
+    // Work in a fresh folder of our own, so cleaning up can never touch what --dir already held.
+    std::string pattern = (parent / "folderbench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        std::perror(pattern.c_str());
+        return 1;
+    }
+    const fs::path base = pattern;
 
     testing::ScriptedDialogs dialogs;
     sorvane::frmMain window(dialogs);
@@ -198,7 +209,6 @@ int main(int argc, char* argv[])
                     "window", "m-ahead", "w-ahead", "peak MiB: floor model window m-a w-a");
     }
     for (const int n : sizes) {
-        const fs::path dir = base / "run";
         std::vector<double> times[MethodCount];
         double peaks[MethodCount] = {};
         int expectedFailures = -1;
@@ -209,7 +219,11 @@ int main(int argc, char* argv[])
                 const int method = (rep + k) % MethodCount;
                 if (only >= 0 && method != only)
                     continue;
-                writeCollection(dir, n);
+                // A folder of its own for every run, all removed at the end: deleting the last
+                // run's folder first would leave the file system busy with it during this one.
+                const fs::path dir = base / ("run" + std::to_string(rep * MethodCount + method));
+                if (!writeCollection(dir, n))
+                    return 1;
                 ::sync();
                 const bool ahead = method >= 3;
                 int failures = 0;
@@ -241,7 +255,9 @@ int main(int argc, char* argv[])
                 expectedFailures = failures;
             }
         }
-        fs::remove_all(dir);
+        for (const auto& entry : fs::directory_iterator(base))
+            fs::remove_all(entry.path());
+        ::sync();
         if (only >= 0) {
             std::printf("%8d %s %.2f us/file\n", n, MethodNames[only],
                         median(times[only]) / n * 1e6);
