@@ -198,6 +198,10 @@ int main(int argc, char* argv[])
         return 1;
     }
     const fs::path base = pattern;
+    struct RemoveOnExit {
+        fs::path path;
+        ~RemoveOnExit() { fs::remove_all(path); }
+    } cleanup{base};
 
     testing::ScriptedDialogs dialogs;
     sorvane::frmMain window(dialogs);
@@ -219,9 +223,11 @@ int main(int argc, char* argv[])
                 const int method = (rep + k) % MethodCount;
                 if (only >= 0 && method != only)
                     continue;
-                // A folder of its own for every run, all removed at the end: deleting the last
-                // run's folder first would leave the file system busy with it during this one.
-                const fs::path dir = base / ("run" + std::to_string(rep * MethodCount + method));
+                // Every run starts alike: the last run's folder deleted, a fresh one written, both
+                // synced. Keeping them all instead would fill tmpfs at 300,000 files.
+                const fs::path dir = base / "run";
+                fs::remove_all(dir);
+                ::sync();
                 if (!writeCollection(dir, n))
                     return 1;
                 ::sync();
@@ -255,9 +261,6 @@ int main(int argc, char* argv[])
                 expectedFailures = failures;
             }
         }
-        for (const auto& entry : fs::directory_iterator(base))
-            fs::remove_all(entry.path());
-        ::sync();
         if (only >= 0) {
             std::printf("%8d %s %.2f us/file\n", n, MethodNames[only],
                         median(times[only]) / n * 1e6);
@@ -271,6 +274,5 @@ int main(int argc, char* argv[])
                     t[3] / t[0], t[4] / t[0], peaks[0], peaks[1], peaks[2], peaks[3], peaks[4]);
         std::fflush(stdout);
     }
-    fs::remove_all(base);
     return 0;
 }
