@@ -7,7 +7,7 @@ taken from X events. In the same session folderbench times the floor on an ident
 so the ratio compares the two side by side.
 
     xvfb-run is not needed; Xvfb and python3-xlib are (Debian: xvfb, python3-xlib).
-    bench/blackbox.py [N] [--reps R] [--build DIR] [--dir DIR]
+    bench/blackbox.py [N] [--reps R] [--build DIR] [--dir PARENT]
 """
 
 import argparse
@@ -37,7 +37,8 @@ def press(d, name, shift=False):
 
 def type_text(d, text):
     for c in text:
-        press(d, KEYSYM_NAMES.get(c, c))
+        # The keyboard is Xvfb's US one: "_" and capitals are shifted keys.
+        press(d, KEYSYM_NAMES.get(c, c), shift=c == "_" or c.isupper())
         time.sleep(0.005)
 
 
