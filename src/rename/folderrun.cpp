@@ -355,19 +355,21 @@ QString DetailsText(const FolderReport& report)
     // Tens of thousands of lines share a handful of reasons: each is made once, and the text is
     // sized once, as it may take megabytes.
     std::map<std::pair<Failure, int>, QString> reasons;
+    std::vector<const QString*> reasonOf; // per line; map entries stay where they are
+    reasonOf.reserve(report.notRenamed.size());
     qsizetype length = text.size() + 20;
     for (const NotRenamed& file : report.notRenamed) {
         QString& reason = reasons[{file.outcome.failure, file.outcome.error}];
         if (reason.isNull())
             reason = Reason(file.outcome);
+        reasonOf.push_back(&reason);
         length += qsizetype(std::strlen(report.files.name(file.file))) + reason.size() + 6;
     }
     text.reserve(length);
     text += QStringLiteral("Не переименованы:");
-    for (const NotRenamed& file : report.notRenamed) {
-        text += QStringLiteral("\n«") + report.files.displayName(file.file) +
-                QStringLiteral("»: ") + reasons[{file.outcome.failure, file.outcome.error}] +
-                QLatin1Char('.');
+    for (std::size_t i = 0; i < report.notRenamed.size(); ++i) {
+        text += QStringLiteral("\n«") + report.files.displayName(report.notRenamed[i].file) +
+                QStringLiteral("»: ") + *reasonOf[i] + QLatin1Char('.');
     }
     return text;
 }

@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -52,30 +51,21 @@ NameParts SelectedParts(const FieldModel& model)
 
 QString ComposeName(const NameParts& parts)
 {
-    // Each selected part with "_" before it, ".mp3" after them all, less the first character:
-    // written straight into one string, as the folder run does this for every file.
     static constexpr int Order[] = {FieldModel::Artist, FieldModel::Album, FieldModel::Year,
                                     FieldModel::Title};
-    qsizetype length = 0;
-    for (const int part : Order)
-        length += parts.selected[part] ? parts.text[part].size() + 1 : 0;
-    if (length == 0)
-        return QStringLiteral("mp3");
     const QLatin1String extension(".mp3");
-    QString name(length - 1 + extension.size(), Qt::Uninitialized);
-    QChar* out = name.data();
-    bool first = true;
+    // Sized first, so the name takes one allocation: the folder run composes one for every file.
+    qsizetype length = extension.size();
+    for (const int part : Order)
+        length += parts.selected[part] ? 1 + parts.text[part].size() : 0;
+    QString name;
+    name.reserve(length);
     for (const int part : Order) {
-        if (!parts.selected[part])
-            continue;
-        if (!first)
-            *out++ = QLatin1Char('_');
-        const QString& text = parts.text[part];
-        out = std::copy(text.cbegin(), text.cend(), out);
-        first = false;
+        if (parts.selected[part])
+            name.append(QLatin1Char('_')).append(parts.text[part]);
     }
-    std::copy(extension.begin(), extension.end(), out);
-    return name;
+    name.append(extension);
+    return name.remove(0, 1); // the first "_", in place
 }
 
 QString ComposeName(const FieldModel& model)
