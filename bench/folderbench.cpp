@@ -148,11 +148,6 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-} // namespace
-
-namespace
-{
-
 const char* const MethodNames[] = {"floor", "model", "window", "model-ahead", "window-ahead"};
 constexpr int MethodCount = int(std::size(MethodNames));
 
@@ -212,6 +207,7 @@ int main(int argc, char* argv[])
         std::printf("%8s %9s %9s | %7s %7s %7s %7s | %-34s\n", "N", "floor us", "best us", "model",
                     "window", "m-ahead", "w-ahead", "peak MiB: floor model window m-a w-a");
     }
+    const fs::path dir = base / "run";
     for (const int n : sizes) {
         std::vector<double> times[MethodCount];
         double peaks[MethodCount] = {};
@@ -225,7 +221,6 @@ int main(int argc, char* argv[])
                     continue;
                 // Every run starts alike: the last run's folder deleted, a fresh one written, both
                 // synced. Keeping them all instead would fill tmpfs at 300,000 files.
-                const fs::path dir = base / "run";
                 fs::remove_all(dir);
                 ::sync();
                 if (!writeCollection(dir, n))
