@@ -3,6 +3,7 @@
 #include "rename/fieldmodel.h"
 #include "rename/openfolder.h"
 #include "rename/renamefile.h"
+#include "rename/stoppolicy.h"
 #include "rename/tagloading.h"
 #include "tag/codepage.h"
 #include "tag/tagrecord.h"
@@ -313,11 +314,14 @@ FolderReport RenameFolder(FieldModel& model, const FolderRunOptions& options)
     model.setFailCount(0);
     {
         TagReader reader(folder, files, options.readAhead);
+        const auto stopAt = [&](int first) {
+            report.stopped = true;
+            for (int rest = first; rest < files.size(); ++rest)
+                report.notRenamed.push_back({rest, {Failure::NotReached, 0}});
+        };
         for (int file = 0; file < files.size(); ++file) {
-            if (options.observer && !options.observer->proceed(file, files)) {
-                report.stopped = true;
-                for (int rest = file; rest < files.size(); ++rest)
-                    report.notRenamed.push_back({rest, {Failure::NotReached, 0}});
+            if (StopRequested() || (options.observer && !options.observer->proceed(file, files))) {
+                stopAt(file);
                 break;
             }
             const TagRead read = reader.next(file);
@@ -328,8 +332,14 @@ FolderReport RenameFolder(FieldModel& model, const FolderRunOptions& options)
                 lastTag = read.record;
                 const QString name = ComposeName(
                     partsFromTag(read.record.data(), decoder, albumSelected, yearSelected));
-                bool alreadyNamed = false;
-                outcome = RenameToName(folder, files.name(file), folder, name, alreadyNamed);
+                const RenameResult result = RenameToName(folder, files.name(file), folder, name);
+                if (result.outcome.failure == Failure::NotReached) {
+                    stopAt(file);
+                    break;
+                }
+                if (!result.leftAs.isEmpty())
+                    report.leftAside.emplace(file, result.leftAs);
+                outcome = result.outcome;
             }
             if (!outcome.ok())
                 report.notRenamed.push_back({file, outcome});
@@ -368,8 +378,16 @@ QString DetailsText(const FolderReport& report)
     text.reserve(length);
     text += QStringLiteral("Не переименованы:");
     for (std::size_t i = 0; i < report.notRenamed.size(); ++i) {
-        text += QStringLiteral("\n«") + report.files.displayName(report.notRenamed[i].file) +
-                QStringLiteral("»: ") + *reasonOf[i] + QLatin1Char('.');
+        const int file = report.notRenamed[i].file;
+        if (const auto aside = report.leftAside.find(file); aside != report.leftAside.end()) {
+            // Named as it is now, so the user finds it.
+            text += QStringLiteral("\n«%1» (было «%2»)")
+                        .arg(OpenFolder::displayName(aside->second.constData()),
+                             report.files.displayName(file));
+        } else {
+            text += QStringLiteral("\n«") + report.files.displayName(file) + QStringLiteral("»");
+        }
+        text += QStringLiteral(": ") + *reasonOf[i] + QLatin1Char('.');
     }
     return text;
 }

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <map>
 #include <vector>
 
 namespace sorvane
@@ -51,7 +52,9 @@ struct FolderReport {
     QString folder;
     FolderSnapshot files;
     std::vector<NotRenamed> notRenamed;
-    bool stopped = false; // by the user, before the file of the first NotReached
+    // Files a failed step left under a name aside (Failure::LeftAside): that name, by file.
+    std::map<int, QByteArray> leftAside;
+    bool stopped = false; // by the user or a termination signal, before the first NotReached
 };
 
 // The summary's details: the folder, then each file not renamed with its reason, or that the
@@ -76,6 +79,7 @@ struct FolderRunOptions {
 // Renames every listed MP3 file of FolderPath whose last 128 bytes are an ID3v1 tag, from that
 // tag, with the album and year selections as they stand. A file that cannot be read or renamed
 // counts one in FailCount and the run goes on; FailCount ends as the number of files not renamed.
+// A termination signal stops the run before the next file, as the observer's Cancel does.
 // The fields end as the last tag read leaves them, and the path field empty. Throws Error, having
 // touched nothing, when the folder cannot be opened or listed.
 FolderReport RenameFolder(FieldModel& model, const FolderRunOptions& options = {});

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <string>
+
 namespace sorvane
 {
 
@@ -14,19 +16,15 @@ class OpenFolder;
 // finished: a change of letter case on a case-insensitive file system is carried out, and a move
 // interrupted between link and unlink loses its old name. Never copies across file systems.
 // Names are the file system's own bytes. Returns 0, or the system's error code; a different file
-// holding the new name is EEXIST (ERROR_ALREADY_EXISTS on Windows).
+// holding the new name is EEXIST (ERROR_ALREADY_EXISTS on Windows). When a step failed and the
+// file could not be given its old name back, *leftAs is the name it has now.
 int MoveNoReplaceAt(const OpenFolder& fromFolder, const char* from, const OpenFolder& toFolder,
-                    const char* to);
+                    const char* to, std::string* leftAs = nullptr);
 
 // Whether MoveNoReplaceAt's code means that a different file holds the new name.
 bool IsTargetExists(int code);
 
-// The same move by full paths. Throws Error naming both paths and the reason.
-void MoveFileNoReplace(const QString& source, const QString& target);
-
-// Makes SIGTERM, SIGINT, SIGHUP and SIGQUIT wait while a move takes more than one step, so a
-// desktop that ends the program mid-run cannot leave a file under two names or a reservation in
-// place of a rename. The program installs it once; without it these signals act at once.
-void DeferTerminationDuringMoves();
+// Whether it means that a termination signal came first, so the move did not begin.
+bool IsStoppedBeforeMove(int code);
 
 } // namespace sorvane

@@ -57,6 +57,15 @@ Outcome OpenFolder::readTagRecord(const char* name, char* record) const
     return ReadTagBytesAt(fd(), name, record);
 }
 
+NameWatch* OpenFolder::nameWatch() const
+{
+    if (!m_watchTried) {
+        m_watchTried = true;
+        m_watch.start(fd());
+    }
+    return m_watch.started() ? &m_watch : nullptr;
+}
+
 #else
 
 OpenFolder::OpenFolder(const QString& path) : m_path(path)

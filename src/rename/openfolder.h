@@ -5,6 +5,7 @@
 #include <QString>
 
 #ifdef Q_OS_UNIX
+#include "rename/spellings.h"
 #include "tag/syscalls.h"
 #endif
 
@@ -37,6 +38,10 @@ public:
     {
         return m_fd.get();
     }
+
+    // The folder's watch for names made in it, started the first time it is asked for; null
+    // where the system has none to give.
+    NameWatch* nameWatch() const;
 #else
     QString filePath(const char* name) const;
 #endif
@@ -45,6 +50,8 @@ private:
     QString m_path;
 #ifdef Q_OS_UNIX
     FileDescriptor m_fd;
+    mutable NameWatch m_watch;
+    mutable bool m_watchTried = false;
 #endif
 };
 

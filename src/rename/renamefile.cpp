@@ -96,26 +96,41 @@ QString JoinPath(const QString& folder, const QString& name)
     return folder + Separator + name;
 }
 
-Outcome RenameToName(const OpenFolder& fromFolder, const char* from, const OpenFolder& toFolder,
-                     const QString& name, bool& alreadyNamed)
+RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
+                          const OpenFolder& toFolder, const QString& name)
 {
-    alreadyNamed = false;
-    if (name.size() < ShortestName)
-        return {Failure::NothingSelected, 0};
-    if (const Failure refused = CheckNewName(name); refused != Failure::None)
-        return {refused, 0};
+    RenameResult result;
+    if (name.size() < ShortestName) {
+        result.outcome = {Failure::NothingSelected, 0};
+        return result;
+    }
+    if (const Failure refused = CheckNewName(name); refused != Failure::None) {
+        result.outcome = {refused, 0};
+        return result;
+    }
     const QByteArray to = OpenFolder::nativeName(name);
     if (std::strcmp(from, to.constData()) == 0 &&
         (&fromFolder == &toFolder || fromFolder.sameAs(toFolder))) {
         if (!sourceExists(fromFolder, from))
-            return {Failure::SourceGone, 0};
-        alreadyNamed = true;
-        return {};
+            result.outcome = {Failure::SourceGone, 0};
+        else
+            result.alreadyNamed = true;
+        return result;
     }
-    const int code = MoveNoReplaceAt(fromFolder, from, toFolder, to.constData());
+    std::string leftAs;
+    const int code = MoveNoReplaceAt(fromFolder, from, toFolder, to.constData(), &leftAs);
     if (code == 0)
-        return {};
-    return {IsTargetExists(code) ? Failure::TargetExists : Failure::RenameFailed, code};
+        return result;
+    if (!leftAs.empty()) {
+        result.outcome = {Failure::LeftAside, code};
+        result.leftAs = QByteArray::fromStdString(leftAs);
+    } else if (IsStoppedBeforeMove(code)) {
+        result.outcome = {Failure::NotReached, 0};
+    } else {
+        result.outcome = {IsTargetExists(code) ? Failure::TargetExists : Failure::RenameFailed,
+                          code};
+    }
+    return result;
 }
 
 RenameOutcome RenameFile(FieldModel& model)
@@ -148,13 +163,19 @@ RenameOutcome RenameFile(FieldModel& model)
     };
     const auto fromFolder = opened(sourceInfo.path());
     const auto toFolder = opened(model.FolderPath());
-    bool alreadyNamed = false;
-    const Outcome outcome =
-        RenameToName(*fromFolder, OpenFolder::nativeName(sourceInfo.fileName()).constData(),
-                     *toFolder, name, alreadyNamed);
-    if (!outcome.ok())
-        throw refuse(outcome);
-    return alreadyNamed ? RenameOutcome::AlreadyNamed : RenameOutcome::Renamed;
+    const RenameResult result = RenameToName(
+        *fromFolder, OpenFolder::nativeName(sourceInfo.fileName()).constData(), *toFolder, name);
+    if (!result.leftAs.isEmpty()) {
+        // The path field follows the file to the name it has now, so it can be renamed again.
+        const QString now = JoinPath(sourceInfo.path(), OpenFolder::displayName(result.leftAs));
+        model.setTxtFile(now);
+        throw Error(QStringLiteral("Не удалось переименовать %1 в «%2»: %3. Файл остался под "
+                                   "именем %4.")
+                        .arg(QuotedPath(source), name, Reason(result.outcome), QuotedPath(now)));
+    }
+    if (!result.outcome.ok())
+        throw refuse(result.outcome);
+    return result.alreadyNamed ? RenameOutcome::AlreadyNamed : RenameOutcome::Renamed;
 }
 
 } // namespace sorvane

@@ -36,11 +36,17 @@ Failure CheckNewName(const QString& name);
 // no second, so both spellings name the same file.
 QString JoinPath(const QString& folder, const QString& name);
 
+struct RenameResult {
+    Outcome outcome;
+    bool alreadyNamed = false; // the file has that name already and nothing was done
+    QByteArray leftAs;         // with Failure::LeftAside: the name the file has now, in fromFolder
+};
+
 // Renames the file `from` of fromFolder to the composed name in toFolder: the one rename that
-// both a single file and the folder run go through. `alreadyNamed` is set when the file has that
-// name already and nothing was done.
-Outcome RenameToName(const OpenFolder& fromFolder, const char* from, const OpenFolder& toFolder,
-                     const QString& name, bool& alreadyNamed);
+// both a single file and the folder run go through. Failure::NotReached when a termination
+// signal came before the move began.
+RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
+                          const OpenFolder& toFolder, const QString& name);
 
 enum class RenameOutcome {
     Renamed,

@@ -68,6 +68,10 @@ QString Reason(Outcome outcome)
             .arg(SystemReason(outcome.error));
     case Failure::NotReached:
         return QStringLiteral("не обработан: переименование остановлено");
+    case Failure::LeftAside:
+        return QStringLiteral("переименование не завершено (%1), и вернуть файлу прежнее имя не "
+                              "удалось")
+            .arg(SystemReason(outcome.error));
     }
     return QString();
 }

@@ -45,6 +45,7 @@ enum class Failure : quint8 {
     SourceGone,
     TypeUnreadable, // error: the listing could not tell what the entry is
     NotReached,     // the run was stopped before this file
+    LeftAside,      // error: a step failed and the file keeps the name it was moved aside to
 };
 
 struct Outcome {

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 namespace sorvane
@@ -23,6 +24,7 @@ SystemCalls RealSystemCalls()
     };
     calls.fstatat = ::fstatat;
     calls.readdir = ::readdir;
+    calls.inotify_init1 = ::inotify_init1;
     return calls;
 }
 

@@ -24,6 +24,7 @@ struct SystemCalls {
     int (*openat)(int dir, const char* name, int flags, mode_t mode);
     int (*fstatat)(int dir, const char* name, struct stat* info, int flags);
     dirent* (*readdir)(DIR* dir);
+    int (*inotify_init1)(int flags);
 };
 
 extern SystemCalls Sys;

@@ -2,6 +2,7 @@
 
 #include "rename/folderrun.h"
 #include "rename/renamefile.h"
+#include "rename/stoppolicy.h"
 #include "rename/tagloading.h"
 #include "tag/error.h"
 #include "tag/tagrecord.h"
@@ -417,7 +418,9 @@ void frmMain::FolderRun()
         listingFailure = error.message();
     }
     m_running = false;
-    if (m_closeRequested) {
+    // Closed meanwhile, or told to quit by a signal: the run stopped as on Cancel, and no box is
+    // shown.
+    if (m_closeRequested || StopRequested()) {
         close();
         return;
     }

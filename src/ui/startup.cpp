@@ -1,17 +1,19 @@
 #include "ui/startup.h"
 
-#include "rename/movefile.h"
+#include "rename/stoppolicy.h"
 #include "ui/dialogs.h"
 #include "ui/frmmain.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace sorvane
 {
@@ -134,7 +136,7 @@ int StartUp(int argc, char* argv[])
         break;
     }
 
-    DeferTerminationDuringMoves();
+    InstallStopPolicy();
     // Docks and task switchers find the icon through the desktop file, on Wayland above all.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.sorvane.Sorvane"));
     const QtMessageHandler previous = qInstallMessageHandler(holdStartingMessage);
@@ -148,11 +150,24 @@ int StartUp(int argc, char* argv[])
 
     QtDialogs dialogs;
     frmMain window(dialogs);
+    // A termination signal: a folder run stops before its next file, as on Cancel, and every
+    // dialog and the window close without a word.
+    std::unique_ptr<QSocketNotifier> stop;
+    if (StopWakeDescriptor() >= 0) {
+        stop = std::make_unique<QSocketNotifier>(StopWakeDescriptor(), QSocketNotifier::Read);
+        QObject::connect(stop.get(), &QSocketNotifier::activated, &window, [&window, &stop] {
+            stop->setEnabled(false);
+            window.close();
+            QCoreApplication::quit();
+        });
+    }
     window.show();
     QTimer::singleShot(0, &window, [&window] { QtDialogs::prepareMessages(&window); });
     if (!command.file.isEmpty())
         QTimer::singleShot(0, &window, [&window, &command] { window.OpenFile(command.file); });
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    FinishStop(); // ends the program as the signal would have, now that nothing is under way
+    return code;
 }
 
 } // namespace sorvane

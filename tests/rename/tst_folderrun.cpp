@@ -1,6 +1,7 @@
 #include "rename/fieldmodel.h"
 #include "rename/folderrun.h"
 #include "rename/openfolder.h"
+#include "support/caseinsensitive.h"
 #include "support/syscallseam.h"
 #include "support/tagfiles.h"
 #include "tag/error.h"
@@ -153,6 +154,36 @@ private slots:
         QCOMPARE(names(),
                  (QStringList{QStringLiteral("Nova_Blue Sky.mp3"), QStringLiteral("folder.mp3"),
                               QStringLiteral("locked.mp3")}));
+    }
+
+    // A case-only rename whose move back from the name aside failed: the details name the file
+    // as it is now, and the next run renames it from its tag.
+    void fileLeftAsideIsNamedAndRenamedNextTime()
+    {
+        add(QStringLiteral("nova_x.mp3"), {"X", "Nova"});
+        {
+            const testing::SeamGuard seam;
+            testing::CaseInsensitiveSeam::install();
+            static decltype(Sys.renameat) caseInsensitive;
+            caseInsensitive = Sys.renameat;
+            Sys.renameat = [](int fromDir, const char* from, int toDir, const char* to) {
+                if (std::strncmp(from, "sorvane-", 8) == 0) {
+                    errno = EIO;
+                    return -1;
+                }
+                return caseInsensitive(fromDir, from, toDir, to);
+            };
+            m_model.setFolderPath(folder());
+            const FolderReport report = RenameFolder(m_model);
+            const QString aside = QStringLiteral("sorvane-%1-0.mp3").arg(::getpid());
+            QCOMPARE(names(), QStringList{aside});
+            QCOMPARE(report.notRenamed.size(), std::size_t(1));
+            QVERIFY2(
+                DetailsText(report).contains(QStringLiteral("«%1» (было «nova_x.mp3»)").arg(aside)),
+                qPrintable(DetailsText(report)));
+        }
+        QCOMPARE(run(), 0);
+        QCOMPARE(names(), QStringList{QStringLiteral("Nova_X.mp3")});
     }
 
     void failedListingTouchesNothing()

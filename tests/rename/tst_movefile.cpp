@@ -1,5 +1,6 @@
 #include "rename/movefile.h"
 #include "rename/openfolder.h"
+#include "support/caseinsensitive.h"
 #include "support/syscallseam.h"
 #include "support/tagfiles.h"
 #include "tag/error.h"
@@ -7,9 +8,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace sorvane;
@@ -140,33 +139,74 @@ private slots:
         QCOMPARE(contents(m_dir->path()), (Contents{{"new.mp3", "theirs"}, {"old.mp3", "song"}}));
     }
 
-    // A desktop ending the program between link and unlink waits for the unlink.
-    void terminationWaitsForTheMoveToFinish()
+    // On a case-insensitive drive a change of letter case goes through a name aside. When the
+    // move back from there fails too, the file stays under that name and the caller is told it.
+    void caseOnlyMoveAndTheNameAside()
     {
-        put("old.mp3", "song");
-        const QString folder = m_dir->path();
-        const pid_t child = ::fork();
-        QVERIFY(child >= 0);
-        if (child == 0) {
-            DeferTerminationDuringMoves();
-            refuseDownTo(Means::LinkAndUnlink);
-            Sys.linkat = [](int fromDir, const char* from, int toDir, const char* to, int flags) {
-                const int result = ::linkat(fromDir, from, toDir, to, flags);
-                ::kill(::getpid(), SIGTERM);
-                return result;
-            };
-            try {
-                MoveFileNoReplace(folder + QStringLiteral("/old.mp3"),
-                                  folder + QStringLiteral("/new.mp3"));
-            } catch (...) {
+        const testing::SeamGuard seam;
+        testing::CaseInsensitiveSeam::install();
+        put("nova.mp3", "song");
+        QCOMPARE(move("nova.mp3", "Nova.mp3"), 0);
+        QCOMPARE(contents(m_dir->path()), (Contents{{"Nova.mp3", "song"}}));
+
+        static decltype(Sys.renameat) caseInsensitive;
+        caseInsensitive = Sys.renameat;
+        Sys.renameat = [](int fromDir, const char* from, int toDir, const char* to) {
+            if (std::strncmp(from, "sorvane-", 8) == 0) {
+                errno = EIO;
+                return -1;
             }
-            ::_exit(0); // not reached: the deferred SIGTERM ends the child
+            return caseInsensitive(fromDir, from, toDir, to);
+        };
+        const OpenFolder folder(m_dir->path());
+        std::string leftAs;
+        QCOMPARE(MoveNoReplaceAt(folder, "Nova.mp3", folder, "NOVA.mp3", &leftAs), EIO);
+        const QString aside = QStringLiteral("sorvane-%1-0.mp3").arg(::getpid());
+        QCOMPARE(QString::fromStdString(leftAs), aside);
+        QCOMPARE(contents(m_dir->path()), (Contents{{aside, "song"}}));
+    }
+
+    void otherSpellingSavedOverTheReservation_data()
+    {
+        QTest::addColumn<bool>("watch");
+        QTest::newRow("inotify") << true;
+        QTest::newRow("listing") << false;
+    }
+
+    // Through FUSE a lookup by Sorvane's own spelling may still show its empty reservation after
+    // another program saved a file onto another spelling in its place (the attribute cache). That
+    // program's file must stay, and the move fails as for a taken name.
+    void otherSpellingSavedOverTheReservation()
+    {
+        QFETCH(bool, watch);
+        const testing::SeamGuard seam;
+        testing::CaseInsensitiveSeam::install();
+        if (!watch) {
+            Sys.inotify_init1 = [](int) {
+                errno = EMFILE;
+                return -1;
+            };
         }
-        int status = 0;
-        QCOMPARE(::waitpid(child, &status, 0), child);
-        QVERIFY(WIFSIGNALED(status));
-        QCOMPARE(WTERMSIG(status), SIGTERM);
-        QCOMPARE(contents(folder), (Contents{{"new.mp3", "song"}}));
+        static decltype(Sys.fstatat) lookUp;
+        lookUp = Sys.fstatat;
+        static bool saved;
+        saved = false;
+        Sys.fstatat = [](int dir, const char* name, struct stat* info, int flags) {
+            if (saved || std::strcmp(name, "Nova_Blue Sky.mp3") != 0)
+                return lookUp(dir, name, info, flags);
+            const int cached = lookUp(dir, name, info, flags);
+            const int fd = ::openat(dir, "theirs.tmp", O_WRONLY | O_CREAT | O_EXCL, 0644);
+            [[maybe_unused]] const auto written = ::write(fd, "theirs", 6);
+            ::close(fd);
+            Sys.renameat(dir, "theirs.tmp", dir, "NOVA_BLUE SKY.mp3");
+            saved = true;
+            return cached;
+        };
+        put("old.mp3", "song");
+        QCOMPARE(move("old.mp3", "Nova_Blue Sky.mp3"), EEXIST);
+        QVERIFY(saved);
+        QCOMPARE(contents(m_dir->path()),
+                 (Contents{{"NOVA_BLUE SKY.mp3", "theirs"}, {"old.mp3", "song"}}));
     }
 };
 

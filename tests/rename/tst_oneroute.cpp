@@ -19,10 +19,20 @@ namespace
 // newline, a separator or a leading dot, and repeated so that names collide.
 QByteArray randomField(QRandomGenerator& random, int size)
 {
-    static const QByteArray pool[] = {"",        "Nova",         "Blue Sky",   "      ",
-                                      "AAAAAAB", "Red Sun   ",   "\xC7\xE2\xE5\xE7\xE4\xE0",
-                                      "A/B",     "Line\nBreak", ".hidden",    "x",
-                                      "1999",    "\xE9t\xE9",     "Lumen"};
+    static const QByteArray pool[] = {"",
+                                      "Nova",
+                                      "Blue Sky",
+                                      "      ",
+                                      "AAAAAAB",
+                                      "Red Sun   ",
+                                      "\xC7\xE2\xE5\xE7\xE4\xE0",
+                                      "A/B",
+                                      "Line\nBreak",
+                                      ".hidden",
+                                      "x",
+                                      "1999",
+                                      "\xE9t\xE9",
+                                      "Lumen"};
     QByteArray field = pool[random.bounded(int(std::size(pool)))];
     if (random.bounded(4) == 0)
         field += QByteArray::number(random.bounded(5));
@@ -37,8 +47,8 @@ struct State {
 
 State stateOf(const QString& folder, const FieldModel& model)
 {
-    State state{QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name), model.FailCount(),
-                {}};
+    State state{
+        QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name), model.FailCount(), {}};
     for (int i = 0; i < FieldModel::TextCount; ++i)
         state.fields << model.Text1(i);
     for (int i = 0; i < FieldModel::CheckCount; ++i)
