@@ -17,7 +17,7 @@
 #include "rename/folderrun.h"
 #include "support/scripteddialogs.h"
 #include "support/tagfiles.h"
-#include "tag/syscalls.h"
+#include "base/syscalls.h"
 #include "ui/frmmain.h"
 
 #include <QApplication>

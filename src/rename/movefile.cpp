@@ -1,7 +1,7 @@
 #include "rename/movefile.h"
 
+#include "base/stoppolicy.h"
 #include "rename/openfolder.h"
-#include "rename/stoppolicy.h"
 
 #ifdef Q_OS_WIN
 #include <windows.h>

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "tag/error.h"
+#include "base/error.h"
 
 #include <QString>
 
 #ifdef Q_OS_UNIX
+#include "base/syscalls.h"
 #include "rename/spellings.h"
-#include "tag/syscalls.h"
 #endif
 
 namespace sorvane

@@ -2,6 +2,7 @@
 
 #include "rename/movefile.h"
 #include "rename/openfolder.h"
+#include "rename/renamefailures.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -79,14 +80,14 @@ Failure CheckNewName(const QString& name)
     for (const QChar c : name) {
         // Qt takes "/" as a separator on every platform, so that one is refused everywhere.
         if (c == QLatin1Char('/') || c == Separator)
-            return Failure::NameHasSeparator;
+            return &RenameFailure::NameHasSeparator;
         control = control || c.unicode() < 0x20 || c.unicode() == 0x7F;
     }
     if (control)
-        return Failure::NameHasControl;
+        return &RenameFailure::NameHasControl;
     if (name.startsWith(QLatin1Char('.')))
-        return Failure::NameIsHidden;
-    return Failure::None;
+        return &RenameFailure::NameIsHidden;
+    return nullptr;
 }
 
 QString JoinPath(const QString& folder, const QString& name)
@@ -101,10 +102,10 @@ RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
 {
     RenameResult result;
     if (name.size() < ShortestName) {
-        result.outcome = {Failure::NothingSelected, 0};
+        result.outcome = {&RenameFailure::NothingSelected, 0};
         return result;
     }
-    if (const Failure refused = CheckNewName(name); refused != Failure::None) {
+    if (const Failure refused = CheckNewName(name); refused != nullptr) {
         result.outcome = {refused, 0};
         return result;
     }
@@ -112,7 +113,7 @@ RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
     if (std::strcmp(from, to.constData()) == 0 &&
         (&fromFolder == &toFolder || fromFolder.sameAs(toFolder))) {
         if (!sourceExists(fromFolder, from))
-            result.outcome = {Failure::SourceGone, 0};
+            result.outcome = {&RenameFailure::SourceGone, 0};
         else
             result.alreadyNamed = true;
         return result;
@@ -122,12 +123,13 @@ RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
     if (code == 0)
         return result;
     if (!leftAs.empty()) {
-        result.outcome = {Failure::LeftAside, code};
+        result.outcome = {&RenameFailure::LeftAside, code};
         result.leftAs = QByteArray::fromStdString(leftAs);
     } else if (IsStoppedBeforeMove(code)) {
-        result.outcome = {Failure::NotReached, 0};
+        result.outcome = {&RenameFailure::NotReached, 0};
     } else {
-        result.outcome = {IsTargetExists(code) ? Failure::TargetExists : Failure::RenameFailed,
+        result.outcome = {IsTargetExists(code) ? &RenameFailure::TargetExists
+                                               : &RenameFailure::RenameFailed,
                           code};
     }
     return result;
@@ -146,7 +148,7 @@ RenameOutcome RenameFile(FieldModel& model)
         return Error(QStringLiteral("Не удалось переименовать %1 в «%2»: %3.")
                          .arg(QuotedPath(source), name, Reason(outcome)));
     };
-    if (const Failure refused = CheckNewName(name); refused != Failure::None)
+    if (const Failure refused = CheckNewName(name); refused != nullptr)
         throw refuse({refused, 0});
     const QFileInfo sourceInfo(source);
     if (QDir::isRelativePath(source) || sourceInfo.fileName().isEmpty()) {

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/error.h"
 #include "rename/fieldmodel.h"
-#include "tag/error.h"
 
 #include <QString>
 
@@ -39,11 +39,11 @@ QString JoinPath(const QString& folder, const QString& name);
 struct RenameResult {
     Outcome outcome;
     bool alreadyNamed = false; // the file has that name already and nothing was done
-    QByteArray leftAs;         // with Failure::LeftAside: the name the file has now, in fromFolder
+    QByteArray leftAs; // with RenameFailure::LeftAside: the name the file has now, in fromFolder
 };
 
 // Renames the file `from` of fromFolder to the composed name in toFolder: the one rename that
-// both a single file and the folder run go through. Failure::NotReached when a termination
+// both a single file and the folder run go through. RenameFailure::NotReached when a termination
 // signal came before the move began.
 RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
                           const OpenFolder& toFolder, const QString& name);

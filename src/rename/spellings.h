@@ -4,7 +4,7 @@
 
 #ifdef Q_OS_UNIX
 
-#include "tag/syscalls.h"
+#include "base/syscalls.h"
 
 namespace sorvane
 {

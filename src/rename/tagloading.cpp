@@ -47,10 +47,11 @@ TitleArtistSelection SelectionForTag(const QString& recordTitle, const QString& 
     return {!titleText.isEmpty(), !artistText.isEmpty()};
 }
 
-void ReadTag(FieldModel& model)
+bool ReadTag(FieldModel& model)
 {
-    ReadTagRecord(model.txtFile());
+    const bool isTag = ReadTagRecord(model.txtFile());
     LoadTagFields(model);
+    return isTag;
 }
 
 } // namespace sorvane

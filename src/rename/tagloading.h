@@ -8,7 +8,9 @@ namespace sorvane
 class FieldModel;
 
 // Copies Tag into the six fields and selects title and artist where they show text, unless the
-// record's title starts with six equal characters (a blank or filler title).
+// record's title starts with six equal characters (a blank or filler title). The folder run takes
+// the same rule another way, without the fields (partsFromTag in folderrun.cpp); SelectionForTag
+// is the part both share, and tst_oneroute holds the two routes to the same names.
 void LoadTagFields(FieldModel& model);
 
 // The title and artist selections that loading a tag makes: recordTitle is the record's whole
@@ -21,6 +23,7 @@ TitleArtistSelection SelectionForTag(const QString& recordTitle, const QString& 
                                      const QString& artistText);
 
 // ReadTagRecord on the path field, then LoadTagFields; on a failed read nothing is loaded.
-void ReadTag(FieldModel& model);
+// Whether the file's last 128 bytes are an ID3v1 tag.
+bool ReadTag(FieldModel& model);
 
 } // namespace sorvane

@@ -1,6 +1,7 @@
 #include "tag/tagrecord.h"
 
-#include "tag/syscalls.h"
+#include "base/syscalls.h"
+#include "tag/tagfailures.h"
 
 #include <QFile>
 
@@ -34,20 +35,20 @@ Outcome ReadTagBytesAt(int dirFd, const char* name, char* record)
     const FileDescriptor file(
         Sys.openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0));
     if (file.get() < 0)
-        return {Failure::OpenFailed, errno};
+        return {&TagFailure::OpenFailed, errno};
     struct stat info = {};
     if (::fstat(file.get(), &info) != 0)
-        return {Failure::ReadFailed, errno};
+        return {&TagFailure::ReadFailed, errno};
     if (!S_ISREG(info.st_mode))
-        return {Failure::NotRegularFile, 0};
+        return {&TagFailure::NotRegularFile, 0};
     if (info.st_size < TagLayout::RecordSize)
-        return {Failure::TooShort, 0};
+        return {&TagFailure::TooShort, 0};
     const ssize_t got =
         ::pread(file.get(), record, TagLayout::RecordSize, info.st_size - TagLayout::RecordSize);
     if (got < 0)
-        return {Failure::ReadFailed, errno};
+        return {&TagFailure::ReadFailed, errno};
     if (got != TagLayout::RecordSize)
-        return {Failure::ShortRead, 0};
+        return {&TagFailure::ShortRead, 0};
     return {};
 }
 
@@ -66,17 +67,18 @@ Outcome ReadTagBytesFrom(const QString& path, char* record)
     // Unbuffered: a buffered QFile would read far more than the 128 bytes wanted.
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return {file.exists() ? Failure::ReadFailed : Failure::OpenFailed, int(::GetLastError())};
+        return {file.exists() ? &TagFailure::ReadFailed : &TagFailure::OpenFailed,
+                int(::GetLastError())};
     const qint64 length = file.size();
     if (length < TagLayout::RecordSize)
-        return {Failure::TooShort, 0};
+        return {&TagFailure::TooShort, 0};
     if (!file.seek(length - TagLayout::RecordSize))
-        return {Failure::ReadFailed, int(::GetLastError())};
+        return {&TagFailure::ReadFailed, int(::GetLastError())};
     const qint64 got = file.read(record, TagLayout::RecordSize);
     if (got < 0)
-        return {Failure::ReadFailed, int(::GetLastError())};
+        return {&TagFailure::ReadFailed, int(::GetLastError())};
     if (got != TagLayout::RecordSize)
-        return {Failure::ShortRead, 0};
+        return {&TagFailure::ShortRead, 0};
     return {};
 }
 
@@ -125,15 +127,17 @@ ID3v1Tag ParseTagRecord(QByteArrayView record, const TagTextDecoder& decoder)
     return tag;
 }
 
-void ReadTagRecord(const QString& path, const TagTextDecoder& decoder)
+bool ReadTagRecord(const QString& path, const TagTextDecoder& decoder)
 {
     // Read and parse first, assign last: a failure must leave the previous file's values whole.
-    Tag = ParseTagRecord(ReadTagBytes(path), decoder);
+    const QByteArray record = ReadTagBytes(path);
+    Tag = ParseTagRecord(record, decoder);
+    return HasTagMarker(record);
 }
 
-void ReadTagRecord(const QString& path)
+bool ReadTagRecord(const QString& path)
 {
-    ReadTagRecord(path, TagTextDecoder::system());
+    return ReadTagRecord(path, TagTextDecoder::system());
 }
 
 } // namespace sorvane

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/error.h"
 #include "tag/codepage.h"
-#include "tag/error.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -64,8 +64,9 @@ bool HasTagMarker(QByteArrayView record);
 // Interprets a 128-byte record; the marker is taken as it is, never checked.
 ID3v1Tag ParseTagRecord(QByteArrayView record, const TagTextDecoder& decoder);
 
-// Fills Tag from the file, or throws Error and leaves Tag whole as it was.
-void ReadTagRecord(const QString& path, const TagTextDecoder& decoder);
-void ReadTagRecord(const QString& path);
+// Fills Tag from the file, or throws Error and leaves Tag whole as it was. Whether the record is
+// an ID3v1 tag (HasTagMarker): a file without one still fills Tag from its last 128 bytes.
+bool ReadTagRecord(const QString& path, const TagTextDecoder& decoder);
+bool ReadTagRecord(const QString& path);
 
 } // namespace sorvane

@@ -1,13 +1,14 @@
 #include "ui/frmmain.h"
 
+#include "base/error.h"
+#include "base/stoppolicy.h"
 #include "rename/folderrun.h"
 #include "rename/renamefile.h"
-#include "rename/stoppolicy.h"
 #include "rename/tagloading.h"
-#include "tag/error.h"
 #include "tag/tagrecord.h"
 #include "ui/browsefolder.h"
 #include "ui/dialogs.h"
+#include "ui/twiplayout.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -39,11 +40,6 @@ namespace sorvane
 namespace
 {
 
-// The layout is given in twips (1/1440 inch): 15 twips a pixel at 96 DPI.
-struct Twips {
-    int left, top, width, height;
-};
-
 const Twips ClientArea{0, 0, 6030, 2820};
 const Twips ReadButton{4320, 120, 825, 285};
 const Twips FolderButton{5160, 120, 825, 285};
@@ -66,47 +62,6 @@ const char* const CheckDescriptions[FieldModel::CheckCount] = {
 QString indexed(const char* name, int index)
 {
     return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(index);
-}
-
-QRect toPixels(const Twips& t, double unit)
-{
-    const auto px = [unit](int twips) { return qRound(twips * unit); };
-    return QRect(px(t.left), px(t.top), px(t.width), px(t.height));
-}
-
-// The space a control's style keeps around the text it draws, measured on a sample rectangle.
-QMargins textMargins(const QWidget& control)
-{
-    const QRect sample(0, 0, 400, 200);
-    QRect inner = sample;
-    if (const auto* button = qobject_cast<const QPushButton*>(&control)) {
-        QStyleOptionButton option;
-        option.initFrom(button);
-        option.rect = sample;
-        option.text = button->text();
-        inner = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-    } else if (const auto* edit = qobject_cast<const QLineEdit*>(&control)) {
-        QStyleOptionFrame option;
-        option.initFrom(edit);
-        option.rect = sample;
-        option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
-        option.state |= QStyle::State_Sunken;
-        inner = edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit) -
-                edit->textMargins();
-    } else {
-        inner = sample - control.contentsMargins();
-    }
-    return QMargins(inner.left() - sample.left(), inner.top() - sample.top(),
-                    sample.right() - inner.right(), sample.bottom() - inner.bottom());
-}
-
-QString captionOf(const QWidget& control)
-{
-    if (const auto* label = qobject_cast<const QLabel*>(&control))
-        return label->text();
-    if (const auto* button = qobject_cast<const QPushButton*>(&control))
-        return button->text();
-    return QString();
 }
 
 // A button that Enter or Return presses while it has the focus, as buttons do on the platform
@@ -152,14 +107,14 @@ frmMain::frmMain(Dialogs& dialogs, QWidget* parent)
     setWindowIcon(icon);
     setAcceptDrops(true);
     createControls();
-    layOut();
+    m_layout.apply(*this, ClientArea);
 }
 
 void frmMain::createControls()
 {
     const auto place = [this](QWidget* control, const QString& name, const Twips& twips) {
         control->setObjectName(name);
-        m_layout.push_back({control, twips.left, twips.top, twips.width, twips.height});
+        m_layout.add(control, twips);
     };
     const auto describe = [](QWidget* control, const QString& description) {
         control->setToolTip(description);
@@ -220,38 +175,6 @@ void frmMain::createControls()
     connect(cmdFolder, &QPushButton::clicked, this, &frmMain::FolderRun);
 }
 
-// Pixels per twip. At the design's font the screen's DPI alone decides it; a larger font widens it
-// until every caption and field text fits its control, so the whole window grows with the font,
-// as dialog units do, and no text is cut or shrunk.
-double frmMain::layoutUnit() const
-{
-    double unit = logicalDpiX() / 1440.0;
-    // A pixel to spare: every edge is rounded to a whole pixel.
-    const auto need = [&unit](double pixels, int twips) {
-        unit = std::max(unit, (pixels + 1) / twips);
-    };
-    for (const LayoutEntry& entry : m_layout) {
-        if (qobject_cast<const QCheckBox*>(entry.control))
-            continue;
-        const QFontMetricsF metrics(entry.control->font());
-        const QMargins margins = textMargins(*entry.control);
-        need(metrics.horizontalAdvance(captionOf(*entry.control)) + margins.left() +
-                 margins.right(),
-             entry.width);
-        need(metrics.height() + margins.top() + margins.bottom(), entry.height);
-    }
-    return unit;
-}
-
-void frmMain::layOut()
-{
-    const double unit = layoutUnit();
-    for (const LayoutEntry& entry : m_layout)
-        entry.control->setGeometry(
-            toPixels({entry.left, entry.top, entry.width, entry.height}, unit));
-    setFixedSize(toPixels(ClientArea, unit).size());
-}
-
 void frmMain::showEvent(QShowEvent* event)
 {
     // Focus shows from the start, not only once the keyboard has moved it. Set here because
@@ -264,8 +187,8 @@ void frmMain::changeEvent(QEvent* event)
 {
     // The desktop's font or style changed while the window is open.
     if ((event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) &&
-        !m_layout.empty())
-        layOut();
+        !m_layout.isEmpty())
+        m_layout.apply(*this, ClientArea);
     QWidget::changeEvent(event);
 }
 
@@ -309,8 +232,9 @@ void frmMain::OpenFile(const QString& path)
 void frmMain::loadChosenFile()
 {
     setTxtFile(CD1.FileName());
+    bool isTag = false;
     try {
-        ReadTag(*this);
+        isTag = ReadTag(*this);
     } catch (const Error& error) {
         // The path field keeps the chosen path; the fields keep the earlier file's values, which
         // must not become this file's name.
@@ -321,7 +245,7 @@ void frmMain::loadChosenFile()
     m_unreadPath.clear();
     setCheck1(FieldModel::Album, 0);
     setCheck1(FieldModel::Year, 0);
-    if (Tag.Marker != QLatin1String("TAG")) {
+    if (!isTag) {
         showFailure(QStringLiteral("В файле %1 нет тега ID3v1: поля показывают его последние 128 "
                                    "байт, а не тег. Проверьте их, прежде чем переименовывать.")
                         .arg(QuotedPath(CD1.FileName())));

@@ -2,6 +2,7 @@
 
 #include "rename/fieldmodel.h"
 #include "ui/openfiledialog.h"
+#include "ui/twiplayout.h"
 
 #include <QWidget>
 
@@ -60,13 +61,7 @@ private:
     void loadChosenFile();
 
     // Every control with its place in twips; laid out again when the font changes.
-    struct LayoutEntry {
-        QWidget* control;
-        int left, top, width, height;
-    };
-    std::vector<LayoutEntry> m_layout;
-    double layoutUnit() const;
-    void layOut();
+    TwipLayout m_layout;
     void showFailure(const QString& text);
     void showSummary(const FolderReport& report);
 

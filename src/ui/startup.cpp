@@ -1,6 +1,6 @@
 #include "ui/startup.h"
 
-#include "rename/stoppolicy.h"
+#include "base/stoppolicy.h"
 #include "ui/dialogs.h"
 #include "ui/frmmain.h"
 

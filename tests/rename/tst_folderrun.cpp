@@ -1,10 +1,11 @@
+#include "base/error.h"
 #include "rename/fieldmodel.h"
 #include "rename/folderrun.h"
+#include "rename/renamefailures.h"
 #include "rename/openfolder.h"
 #include "support/caseinsensitive.h"
 #include "support/syscallseam.h"
 #include "support/tagfiles.h"
-#include "tag/error.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -149,7 +150,7 @@ private slots:
         const FolderReport report = RenameFolder(m_model);
         QCOMPARE(report.notRenamed.size(), std::size_t(1));
         QCOMPARE(report.files.displayName(report.notRenamed[0].file), QStringLiteral("locked.mp3"));
-        QCOMPARE(report.notRenamed[0].outcome.failure, Failure::TypeUnreadable);
+        QCOMPARE(report.notRenamed[0].outcome.failure, &RenameFailure::TypeUnreadable);
         QCOMPARE(report.notRenamed[0].outcome.error, EACCES);
         QCOMPARE(names(),
                  (QStringList{QStringLiteral("Nova_Blue Sky.mp3"), QStringLiteral("folder.mp3"),

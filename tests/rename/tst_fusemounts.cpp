@@ -1,5 +1,6 @@
 #include "rename/fieldmodel.h"
 #include "rename/folderrun.h"
+#include "rename/renamefailures.h"
 #include "support/syscallseam.h"
 #include "support/tagfiles.h"
 
@@ -366,7 +367,7 @@ private slots:
         Sys = RealSystemCalls();
         QCOMPARE(model.FailCount(), Files);
         for (const NotRenamed& file : report.notRenamed)
-            QCOMPARE(file.outcome.failure, Failure::TargetExists);
+            QCOMPARE(file.outcome.failure, &RenameFailure::TargetExists);
         QMap<QString, QByteArray> found;
         for (const QString& name : music.entryList(QDir::Files | QDir::Hidden))
             found.insert(name, testing::readFile(music.filePath(name)));

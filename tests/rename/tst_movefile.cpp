@@ -1,9 +1,9 @@
+#include "base/error.h"
 #include "rename/movefile.h"
 #include "rename/openfolder.h"
 #include "support/caseinsensitive.h"
 #include "support/syscallseam.h"
 #include "support/tagfiles.h"
-#include "tag/error.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

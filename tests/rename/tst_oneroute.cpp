@@ -1,9 +1,9 @@
+#include "base/error.h"
 #include "rename/fieldmodel.h"
 #include "rename/folderrun.h"
 #include "rename/renamefile.h"
 #include "rename/tagloading.h"
 #include "support/tagfiles.h"
-#include "tag/error.h"
 #include "tag/tagrecord.h"
 
 #include <QRandomGenerator>
@@ -106,13 +106,14 @@ private slots:
         int failures = 0; // those RenameFile does not count itself
         for (const QString& name : names) {
             model.setTxtFile(folder + QLatin1Char('/') + name);
+            bool isTag = false;
             try {
-                ReadTagRecord(model.txtFile());
+                isTag = ReadTagRecord(model.txtFile());
             } catch (const Error&) {
                 ++failures;
                 continue;
             }
-            if (Tag.Marker != QLatin1String("TAG")) {
+            if (!isTag) {
                 ++failures;
                 continue;
             }

@@ -1,9 +1,9 @@
+#include "base/error.h"
 #include "rename/fieldmodel.h"
 #include "rename/movefile.h"
 #include "rename/openfolder.h"
 #include "rename/renamefile.h"
 #include "support/tagfiles.h"
-#include "tag/error.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

@@ -1,8 +1,9 @@
+#include "base/stoppolicy.h"
 #include "rename/fieldmodel.h"
 #include "rename/folderrun.h"
+#include "rename/renamefailures.h"
 #include "rename/movefile.h"
 #include "rename/openfolder.h"
-#include "rename/stoppolicy.h"
 #include "support/syscallseam.h"
 #include "support/tagfiles.h"
 
@@ -108,7 +109,7 @@ private slots:
                 say(out, QByteArray::number(report.stopped) + " " +
                              QByteArray::number(model.FailCount()) + " " +
                              QByteArray::number(int(report.notRenamed.front().outcome.failure ==
-                                                    Failure::NotReached)));
+                                                    &RenameFailure::NotReached)));
                 // A move asked for after the stop does not begin.
                 const OpenFolder folder(dir.path());
                 say(out, " " + QByteArray::number(int(IsStoppedBeforeMove(

@@ -1,8 +1,8 @@
+#include "base/error.h"
 #include "rename/fieldmodel.h"
 #include "rename/tagloading.h"
 #include "support/tagfiles.h"
 #include "tag/codepage.h"
-#include "tag/error.h"
 #include "tag/tagrecord.h"
 
 #include <QTemporaryDir>

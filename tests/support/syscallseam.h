@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tag/syscalls.h"
+#include "base/syscalls.h"
 
 #include <cerrno>
 

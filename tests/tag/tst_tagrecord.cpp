@@ -1,6 +1,6 @@
+#include "base/error.h"
 #include "support/tagfiles.h"
 #include "tag/codepage.h"
-#include "tag/error.h"
 #include "tag/tagrecord.h"
 
 #include <QTemporaryDir>

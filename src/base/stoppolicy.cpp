@@ -1,4 +1,4 @@
-#include "rename/stoppolicy.h"
+#include "base/stoppolicy.h"
 
 #include <QtGlobal>
 

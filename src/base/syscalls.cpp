@@ -1,4 +1,4 @@
-#include "tag/syscalls.h"
+#include "base/syscalls.h"
 
 #ifdef Q_OS_UNIX
 

@@ -1,0 +1,31 @@
+#include "rename/renamefailures.h"
+
+namespace sorvane::RenameFailure
+{
+
+const FailureKind NothingSelected{
+    [](int) { return QStringLiteral("не выбрана ни одна часть имени"); }};
+const FailureKind NameHasSeparator{
+    [](int) { return QStringLiteral("новое имя содержит разделитель пути «/»"); }};
+const FailureKind NameHasControl{
+    [](int) { return QStringLiteral("новое имя содержит управляющий символ"); }};
+const FailureKind NameIsHidden{
+    [](int) { return QStringLiteral("новое имя начинается с точки: файл стал бы скрытым"); }};
+const FailureKind TargetExists{
+    [](int) { return QStringLiteral("файл с новым именем уже существует"); }};
+const FailureKind RenameFailed{[](int error) {
+    return QStringLiteral("переименование отклонено: %1").arg(SystemReason(error));
+}};
+const FailureKind SourceGone{[](int) { return QStringLiteral("файла больше нет"); }};
+const FailureKind TypeUnreadable{[](int error) {
+    return QStringLiteral("не удалось узнать, что это за файл: %1").arg(SystemReason(error));
+}};
+const FailureKind NotReached{
+    [](int) { return QStringLiteral("не обработан: переименование остановлено"); }};
+const FailureKind LeftAside{[](int error) {
+    return QStringLiteral("переименование не завершено (%1), и вернуть файлу прежнее имя не "
+                          "удалось")
+        .arg(SystemReason(error));
+}};
+
+} // namespace sorvane::RenameFailure
