@@ -67,7 +67,7 @@ bool writeCollection(const fs::path& dir, int n)
     }
     for (int i = 0; i < n; ++i) {
         const int tagOf = (i % 10 == 5) ? i - 1 : i;
-        testing::TagBytes tag;
+        testing::V1Tag tag;
         tag.title = (i % 10 == 7) ? QByteArray() : "Song " + QByteArray::number(tagOf);
         tag.artist = "Artist " + QByteArray::number(tagOf % 97);
         tag.album = "Album";

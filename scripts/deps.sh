@@ -13,7 +13,7 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-BUILD_PACKAGES=(cmake g++ make qt6-base-dev libgl-dev)
+BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgl-dev libtag1-dev)
 # Real FAT, NTFS and exFAT file systems for the tests, made in images and mounted with FUSE.
 FILE_SYSTEM_TEST_PACKAGES=(dosfstools fusefat ntfs-3g exfatprogs exfat-fuse fuse3)
 # The desktop fonts the window is laid out with in the tests, and Qt's own translations.

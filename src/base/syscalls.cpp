@@ -23,6 +23,9 @@ SystemCalls RealSystemCalls()
         return ::openat(dir, name, flags, mode);
     };
     calls.fstatat = ::fstatat;
+    calls.fstat = ::fstat;
+    calls.pread = ::pread;
+    calls.close = ::close;
     calls.readdir = ::readdir;
     calls.inotify_init1 = ::inotify_init1;
     return calls;

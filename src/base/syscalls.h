@@ -13,9 +13,10 @@
 namespace sorvane
 {
 
-// Every system call that reads a folder or changes a name goes through this table. Tests and
-// benchmarks replace entries to act like file systems that are not at hand (no RENAME_NOREPLACE,
-// no hard links, no entry types in the listing) or like slow media. Nothing else writes it.
+// Every system call that reads a file or a folder or changes a name goes through this table. Tests
+// and benchmarks replace entries to act like file systems that are not at hand (no
+// RENAME_NOREPLACE, no hard links, no entry types in the listing) or like slow media. Nothing else
+// writes it.
 struct SystemCalls {
     int (*renameat2)(int fromDir, const char* from, int toDir, const char* to, unsigned flags);
     int (*renameat)(int fromDir, const char* from, int toDir, const char* to);
@@ -23,6 +24,9 @@ struct SystemCalls {
     int (*unlinkat)(int dir, const char* name, int flags);
     int (*openat)(int dir, const char* name, int flags, mode_t mode);
     int (*fstatat)(int dir, const char* name, struct stat* info, int flags);
+    int (*fstat)(int fd, struct stat* info);
+    ssize_t (*pread)(int fd, void* buffer, size_t count, off_t offset);
+    int (*close)(int fd);
     dirent* (*readdir)(DIR* dir);
     int (*inotify_init1)(int flags);
 };
@@ -40,7 +44,7 @@ public:
     ~FileDescriptor()
     {
         if (m_fd >= 0)
-            ::close(m_fd);
+            Sys.close(m_fd);
     }
     FileDescriptor(FileDescriptor&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
     FileDescriptor& operator=(FileDescriptor&& other) noexcept

@@ -2,11 +2,13 @@
 
 #include "base/error.h"
 #include "rename/foldersnapshot.h"
+#include "tag/tagtext.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace sorvane
@@ -25,6 +27,8 @@ struct FolderReport {
     // Files a failed step left under a name aside (RenameFailure::LeftAside): that name, by file.
     std::map<int, QByteArray> leftAside;
     bool stopped = false; // by the user or a termination signal, before the first NotReached
+    // The kind of tag the fields were last loaded from, when any file's tag was.
+    std::optional<TagKind> loaded;
 };
 
 // The summary's details: the folder, then each file not renamed with its reason, or that the

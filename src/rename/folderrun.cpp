@@ -10,6 +10,7 @@
 #include "tag/codepage.h"
 #include "tag/tagfailures.h"
 #include "tag/tagrecord.h"
+#include "tag/tagtext.h"
 
 #include <algorithm>
 #include <array>
@@ -22,32 +23,27 @@ namespace sorvane
 namespace
 {
 
-QString fieldText(const TagTextDecoder& decoder, const char* record, int offset, int size)
+// What loading the tag into the fields would leave as name parts: LoadTagFields,
+// SelectionForTag and SelectedParts are the same rule on the window's route (tagloading.cpp,
+// renamefile.cpp).
+NameParts partsFromTag(const TagText& tag, bool albumSelected, bool yearSelected)
 {
-    return FieldModel::upToNul(decoder.decode(QByteArrayView(record + offset, size)));
-}
-
-// What loading the record into the fields would leave as name parts, decoding only the fields
-// that go into the name: LoadTagFields, SelectionForTag and SelectedParts are the same rule on
-// the window's route (tagloading.cpp, renamefile.cpp).
-NameParts partsFromTag(const char* record, const TagTextDecoder& decoder, bool albumSelected,
-                       bool yearSelected)
-{
-    using namespace TagLayout;
     NameParts parts;
-    const QString recordTitle = decoder.decode(QByteArrayView(record + TitleOffset, TitleSize));
-    parts.text[FieldModel::Title] = FieldModel::upToNul(recordTitle);
-    parts.text[FieldModel::Artist] = fieldText(decoder, record, ArtistOffset, ArtistSize);
-    const TitleArtistSelection selection =
-        SelectionForTag(recordTitle, parts.text[FieldModel::Title], parts.text[FieldModel::Artist]);
+    const auto text = [&tag](TagField::Index field) {
+        return FieldModel::upToNul(tag.text[field]);
+    };
+    parts.text[FieldModel::Title] = text(TagField::Title);
+    parts.text[FieldModel::Artist] = text(TagField::Artist);
+    const TitleArtistSelection selection = SelectionForTag(
+        tag.blankTestTitle, parts.text[FieldModel::Title], parts.text[FieldModel::Artist]);
     parts.selected[FieldModel::Title] = selection.title;
     parts.selected[FieldModel::Artist] = selection.artist;
     parts.selected[FieldModel::Album] = albumSelected;
     parts.selected[FieldModel::Year] = yearSelected;
     if (albumSelected)
-        parts.text[FieldModel::Album] = fieldText(decoder, record, AlbumOffset, AlbumSize);
+        parts.text[FieldModel::Album] = text(TagField::Album);
     if (yearSelected)
-        parts.text[FieldModel::Year] = fieldText(decoder, record, YearOffset, YearSize);
+        parts.text[FieldModel::Year] = text(TagField::Year);
     return parts;
 }
 
@@ -63,7 +59,11 @@ FolderReport RenameFolder(FieldModel& model, const FolderRunOptions& options)
     const bool albumSelected = model.Check1(FieldModel::Album) == 1;
     const bool yearSelected = model.Check1(FieldModel::Year) == 1;
     const TagTextDecoder& decoder = TagTextDecoder::system();
-    std::optional<std::array<char, TagLayout::RecordSize>> lastTag;
+    // Only what goes into the name is decoded: the folder run reads one tag for every file.
+    const unsigned wanted = TagField::bit(TagField::Title) | TagField::bit(TagField::Artist) |
+                            (albumSelected ? TagField::bit(TagField::Album) : 0) |
+                            (yearSelected ? TagField::bit(TagField::Year) : 0);
+    std::optional<TagBytes> lastTag;
     model.setFailCount(0);
     {
         TagReader reader(folder, files, options.readAhead);
@@ -79,12 +79,15 @@ FolderReport RenameFolder(FieldModel& model, const FolderRunOptions& options)
             }
             const TagRead read = reader.next(file);
             Outcome outcome = read.outcome;
-            if (outcome.ok() && !HasTagMarker(QByteArrayView(read.record.data(), 3)))
-                outcome = {&TagFailure::NoTag, 0};
+            TagText tag;
             if (outcome.ok()) {
-                lastTag = read.record;
-                const QString name = ComposeName(
-                    partsFromTag(read.record.data(), decoder, albumSelected, yearSelected));
+                tag = ParseTagBytes(read.bytes, decoder, wanted);
+                if (tag.kind == TagKind::None)
+                    outcome = {&TagFailure::NoTag, 0};
+            }
+            if (outcome.ok()) {
+                lastTag = read.bytes;
+                const QString name = ComposeName(partsFromTag(tag, albumSelected, yearSelected));
                 const RenameResult result = RenameToName(folder, files.name(file), folder, name);
                 if (result.outcome.failure == &RenameFailure::NotReached) {
                     stopAt(file);
@@ -99,8 +102,11 @@ FolderReport RenameFolder(FieldModel& model, const FolderRunOptions& options)
         }
     }
     if (lastTag) {
-        Tag = ParseTagRecord(QByteArrayView(lastTag->data(), lastTag->size()), decoder);
-        LoadTagFields(model);
+        const TagText tag = ParseTagBytes(*lastTag, decoder);
+        if (lastTag->tailSize == TagLayout::RecordSize)
+            Tag = ParseTagRecord(QByteArrayView(lastTag->tail.data(), lastTag->tailSize), decoder);
+        LoadTagFields(model, tag);
+        report.loaded = tag.kind;
     }
     model.setTxtFile(QString());
     model.setFailCount(

@@ -24,10 +24,10 @@ struct FolderRunOptions {
     bool readAhead = true;
 };
 
-// Renames every listed MP3 file of FolderPath whose last 128 bytes are an ID3v1 tag, from that
-// tag, with the album and year selections as they stand. A file that cannot be read or renamed
-// counts one in FailCount and the run goes on; FailCount ends as the number of files not renamed.
-// A termination signal stops the run before the next file, as the observer's Cancel does.
+// Renames every listed MP3 file of FolderPath that has a tag, from that tag (ID3v1, else ID3v2,
+// else APEv2), with the album and year selections as they stand. A file that cannot be read or
+// renamed counts one in FailCount and the run goes on; FailCount ends as the number of files not
+// renamed. A termination signal stops the run before the next file, as the observer's Cancel does.
 // The fields end as the last tag read leaves them, and the path field empty. Throws Error, having
 // touched nothing, when the folder cannot be opened or listed.
 FolderReport RenameFolder(FieldModel& model, const FolderRunOptions& options = {});

@@ -1,6 +1,6 @@
 #include "rename/openfolder.h"
 
-#include "tag/tagrecord.h"
+#include "tag/tagfailures.h"
 
 #include <QDir>
 #include <QFile>
@@ -52,9 +52,9 @@ bool OpenFolder::sameAs(const OpenFolder& other) const
            mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
 }
 
-Outcome OpenFolder::readTagRecord(const char* name, char* record) const
+Outcome OpenFolder::readTagBytes(const char* name, TagBytes& bytes) const
 {
-    return ReadTagBytesAt(fd(), name, record);
+    return ReadTagBytesAt(fd(), name, bytes);
 }
 
 NameWatch* OpenFolder::nameWatch() const
@@ -86,9 +86,14 @@ QString OpenFolder::filePath(const char* name) const
     return QDir(m_path).filePath(QString::fromUtf8(name));
 }
 
-Outcome OpenFolder::readTagRecord(const char* name, char* record) const
+Outcome OpenFolder::readTagBytes(const char* name, TagBytes& bytes) const
 {
-    return ReadTagBytesFrom(filePath(name), record);
+    try {
+        bytes = ReadTagBytes(filePath(name));
+    } catch (const Error&) {
+        return {&TagFailure::ReadFailed, 0};
+    }
+    return {};
 }
 
 #endif

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/error.h"
+#include "tag/tagbytes.h"
 
 #include <QString>
 
@@ -30,8 +31,8 @@ public:
     // Whether both name the same folder of the same file system.
     bool sameAs(const OpenFolder& other) const;
 
-    // The last 128 bytes of the file `name` (the file system's own bytes of it).
-    Outcome readTagRecord(const char* name, char* record) const;
+    // What the file `name` (the file system's own bytes of it) holds of its tag.
+    Outcome readTagBytes(const char* name, TagBytes& bytes) const;
 
 #ifdef Q_OS_UNIX
     int fd() const

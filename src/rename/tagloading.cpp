@@ -1,8 +1,6 @@
 #include "rename/tagloading.h"
 
 #include "rename/fieldmodel.h"
-#include "tag/genres.h"
-#include "tag/tagrecord.h"
 
 namespace sorvane
 {
@@ -24,17 +22,12 @@ bool titleLooksBlank(const QString& title)
 
 } // namespace
 
-void LoadTagFields(FieldModel& model)
+void LoadTagFields(FieldModel& model, const TagText& tag)
 {
-    model.setText1(FieldModel::Title, Tag.Title);
-    model.setText1(FieldModel::Artist, Tag.Artist);
-    model.setText1(FieldModel::Album, Tag.Album);
-    model.setText1(FieldModel::Year, Tag.Year);
-    model.setText1(FieldModel::Comment, Tag.Comment);
-    model.setText1(FieldModel::Genre, GenreName(Tag.Genre));
-
-    const TitleArtistSelection selection =
-        SelectionForTag(Tag.Title, model.Text1(FieldModel::Title), model.Text1(FieldModel::Artist));
+    for (int field = 0; field < FieldModel::TextCount; ++field)
+        model.setText1(field, tag.text[field]);
+    const TitleArtistSelection selection = SelectionForTag(
+        tag.blankTestTitle, model.Text1(FieldModel::Title), model.Text1(FieldModel::Artist));
     model.setCheck1(FieldModel::Title, selection.title ? 1 : 0);
     model.setCheck1(FieldModel::Artist, selection.artist ? 1 : 0);
 }
@@ -47,11 +40,11 @@ TitleArtistSelection SelectionForTag(const QString& recordTitle, const QString& 
     return {!titleText.isEmpty(), !artistText.isEmpty()};
 }
 
-bool ReadTag(FieldModel& model)
+TagText ReadTag(FieldModel& model)
 {
-    const bool isTag = ReadTagRecord(model.txtFile());
-    LoadTagFields(model);
-    return isTag;
+    const TagText tag = ReadTagRecord(model.txtFile());
+    LoadTagFields(model, tag);
+    return tag;
 }
 
 } // namespace sorvane

@@ -18,7 +18,7 @@ TagRead readTag(const OpenFolder& folder, const FolderSnapshot& files, int file)
     if (const int typeError = files.typeError(file); typeError != 0)
         read.outcome = {&RenameFailure::TypeUnreadable, typeError};
     else
-        read.outcome = folder.readTagRecord(files.name(file), read.record.data());
+        read.outcome = folder.readTagBytes(files.name(file), read.bytes);
     return read;
 }
 

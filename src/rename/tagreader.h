@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/error.h"
-#include "tag/tagrecord.h"
+#include "tag/tagbytes.h"
 
 #include <array>
 #include <atomic>
@@ -17,7 +17,7 @@ class OpenFolder;
 
 struct TagRead {
     Outcome outcome;
-    std::array<char, TagLayout::RecordSize> record;
+    TagBytes bytes;
 };
 
 // Gives the snapshot's tags in order, read on a second thread some files ahead of the renames,

@@ -8,7 +8,7 @@ const FailureKind OpenFailed{[](int error) {
 }};
 const FailureKind NotRegularFile{[](int) { return QStringLiteral("это не обычный файл"); }};
 const FailureKind TooShort{
-    [](int) { return QStringLiteral("файл короче 128 байт: в нём нет тега ID3v1"); }};
+    [](int) { return QStringLiteral("файл короче 128 байт, и тега в нём нет"); }};
 const FailureKind ReadFailed{[](int error) {
     return QStringLiteral("не удалось прочитать файл: %1").arg(SystemReason(error));
 }};
@@ -16,6 +16,6 @@ const FailureKind ShortRead{[](int) {
     return QStringLiteral("не удалось прочитать файл: он оказался короче, чем сообщила система");
 }};
 const FailureKind NoTag{
-    [](int) { return QStringLiteral("нет тега ID3v1: последние 128 байт файла — не тег"); }};
+    [](int) { return QStringLiteral("нет тега (ни ID3v1, ни ID3v2, ни APEv2)"); }};
 
 } // namespace sorvane::TagFailure

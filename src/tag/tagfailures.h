@@ -13,7 +13,7 @@ extern const FailureKind NotRegularFile;
 extern const FailureKind TooShort;
 extern const FailureKind ReadFailed; // error: the system's code
 extern const FailureKind ShortRead;
-extern const FailureKind NoTag; // the last 128 bytes do not begin with "TAG"
+extern const FailureKind NoTag; // neither an ID3v1 record, nor an ID3v2 or APEv2 tag
 } // namespace TagFailure
 
 } // namespace sorvane

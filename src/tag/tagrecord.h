@@ -45,28 +45,11 @@ struct ID3v1Tag {
 // The one record the program shares; every successful read replaces all of it.
 extern ID3v1Tag Tag;
 
-// The last 128 bytes of the file, read without ever writing to it or creating it.
-// Throws Error naming the file and the reason.
-QByteArray ReadTagBytes(const QString& path);
-
-#ifdef Q_OS_UNIX
-// The same read for the file `name` inside the open folder dirFd (AT_FDCWD for a path), without
-// an exception: the folder run reads many files and keeps only why one failed.
-Outcome ReadTagBytesAt(int dirFd, const char* name, char* record);
-#else
-Outcome ReadTagBytesFrom(const QString& path, char* record);
-#endif
-
 // Whether a record is an ID3v1 tag at all: it begins with the three bytes "TAG". Files without
 // one end in audio or another kind of tag, which must never become a name.
 bool HasTagMarker(QByteArrayView record);
 
 // Interprets a 128-byte record; the marker is taken as it is, never checked.
 ID3v1Tag ParseTagRecord(QByteArrayView record, const TagTextDecoder& decoder);
-
-// Fills Tag from the file, or throws Error and leaves Tag whole as it was. Whether the record is
-// an ID3v1 tag (HasTagMarker): a file without one still fills Tag from its last 128 bytes.
-bool ReadTagRecord(const QString& path, const TagTextDecoder& decoder);
-bool ReadTagRecord(const QString& path);
 
 } // namespace sorvane

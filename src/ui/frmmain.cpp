@@ -232,22 +232,25 @@ void frmMain::OpenFile(const QString& path)
 void frmMain::loadChosenFile()
 {
     setTxtFile(CD1.FileName());
-    bool isTag = false;
+    TagText tag;
     try {
-        isTag = ReadTag(*this);
+        tag = ReadTag(*this);
     } catch (const Error& error) {
         // The path field keeps the chosen path; the fields keep the earlier file's values, which
         // must not become this file's name.
         m_unreadPath = CD1.FileName();
+        showTagKind(TagKind::None);
         showFailure(error.message());
         return;
     }
     m_unreadPath.clear();
     setCheck1(FieldModel::Album, 0);
     setCheck1(FieldModel::Year, 0);
-    if (!isTag) {
-        showFailure(QStringLiteral("В файле %1 нет тега ID3v1: поля показывают его последние 128 "
-                                   "байт, а не тег. Проверьте их, прежде чем переименовывать.")
+    showTagKind(tag.kind);
+    if (tag.kind == TagKind::None) {
+        showFailure(QStringLiteral("В файле %1 нет тега (ни ID3v1, ни ID3v2, ни APEv2): поля "
+                                   "показывают его последние 128 байт, а не тег. Проверьте их, "
+                                   "прежде чем переименовывать.")
                         .arg(QuotedPath(CD1.FileName())));
     }
 }
@@ -338,6 +341,8 @@ void frmMain::FolderRun()
     try {
         RunProgress progress(*this);
         report = RenameFolder(*this, {&progress, m_readAhead});
+        if (report.loaded)
+            showTagKind(*report.loaded);
     } catch (const Error& error) {
         listingFailure = error.message();
     }
@@ -352,6 +357,13 @@ void frmMain::FolderRun()
         showFailure(listingFailure);
     else
         showSummary(report);
+}
+
+void frmMain::showTagKind(TagKind kind)
+{
+    const QString name = TagKindName(kind);
+    setWindowTitle(name.isEmpty() ? QStringLiteral("Sorvane")
+                                  : QStringLiteral("Sorvane — %1").arg(name));
 }
 
 void frmMain::showSummary(const FolderReport& report)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "rename/fieldmodel.h"
+#include "tag/tagtext.h"
 #include "ui/openfiledialog.h"
 #include "ui/twiplayout.h"
 
@@ -63,6 +64,8 @@ private:
     // Every control with its place in twips; laid out again when the font changes.
     TwipLayout m_layout;
     void showFailure(const QString& text);
+    // The window's title names the tag the fields hold, where it is not ID3v1.
+    void showTagKind(TagKind kind);
     void showSummary(const FolderReport& report);
 
     // The path whose tag could not be read: renaming it would take the earlier file's fields.

@@ -1,6 +1,7 @@
 #include "ui/startup.h"
 
 #include "base/stoppolicy.h"
+#include "tag/taglibadapter.h"
 #include "ui/dialogs.h"
 #include "ui/frmmain.h"
 
@@ -47,7 +48,7 @@ QString HelpText()
 {
     return QStringLiteral(
         "Usage: sorvane [FILE]\n"
-        "Renames MP3 files after their ID3v1 tags, in a window.\n"
+        "Renames MP3 files after their tags (ID3v1, ID3v2, APEv2), in a window.\n"
         "\n"
         "  FILE           an MP3 file to open, as if chosen with the \"Файл\" button\n"
         "  -h, --help     print this help and exit\n"
@@ -137,6 +138,7 @@ int StartUp(int argc, char* argv[])
     }
 
     InstallStopPolicy();
+    InstallTagLibStringHandlers();
     // Docks and task switchers find the icon through the desktop file, on Wayland above all.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.sorvane.Sorvane"));
     const QtMessageHandler previous = qInstallMessageHandler(holdStartingMessage);

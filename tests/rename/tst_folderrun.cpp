@@ -11,7 +11,7 @@
 #include <QtTest>
 
 using namespace sorvane;
-using testing::TagBytes;
+using testing::V1Tag;
 
 class FolderRunTest : public QObject
 {
@@ -23,7 +23,7 @@ private:
 
     QString folder() const { return m_dir->path(); }
 
-    void add(const QString& name, const TagBytes& tag)
+    void add(const QString& name, const V1Tag& tag)
     {
         QVERIFY(testing::writeFile(m_dir->filePath(name), testing::mp3Bytes(tag)));
     }

@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 using namespace sorvane;
-using testing::TagBytes;
+using testing::V1Tag;
 
 namespace
 {

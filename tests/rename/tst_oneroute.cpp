@@ -4,7 +4,7 @@
 #include "rename/renamefile.h"
 #include "rename/tagloading.h"
 #include "support/tagfiles.h"
-#include "tag/tagrecord.h"
+#include "tag/tagtext.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -70,12 +70,31 @@ private slots:
         QRandomGenerator random(20261207);
         QTemporaryDir folders[3];
         for (int i = 0; i < 300; ++i) {
-            testing::TagBytes tag{randomField(random, 30), randomField(random, 30),
-                                  randomField(random, 30), randomField(random, 4),
-                                  randomField(random, 30), quint8(random.bounded(256))};
+            testing::V1Tag tag{randomField(random, 30), randomField(random, 30),
+                               randomField(random, 30), randomField(random, 4),
+                               randomField(random, 30), quint8(random.bounded(256))};
             if (random.bounded(20) == 0)
                 tag.marker = "APE";
             QByteArray bytes = testing::mp3Bytes(tag, 64, char(i));
+            // Downloads without ID3v1: the same text in an ID3v2.3 (8-bit) or 2.4 (UTF-8) tag, or
+            // in an APEv2 tag.
+            const int kind = random.bounded(10);
+            const QString decoded[] = {
+                QString::fromLatin1(tag.title), QString::fromLatin1(tag.artist),
+                QString::fromLatin1(tag.album), QString::fromLatin1(tag.year)};
+            if (kind < 2) {
+                const char encoding = kind == 0 ? 0 : 3;
+                bytes =
+                    testing::id3v2Tag(3 + kind, {{"TIT2", testing::text(encoding, decoded[0])},
+                                                 {"TPE1", testing::text(encoding, decoded[1])},
+                                                 {"TALB", testing::text(encoding, decoded[2])},
+                                                 {"TYER", testing::text(encoding, decoded[3])}}) +
+                    QByteArray(64, char(i));
+            } else if (kind == 2) {
+                bytes = QByteArray(64, char(i)) + testing::apeTag({{"Title", decoded[0].toUtf8()},
+                                                                   {"Artist", decoded[1].toUtf8()},
+                                                                   {"Album", decoded[2].toUtf8()}});
+            }
             if (random.bounded(40) == 0)
                 bytes = "short";
             const QString name = QStringLiteral("%1.mp3").arg(i, 3, 10, QLatin1Char('0'));
@@ -106,18 +125,18 @@ private slots:
         int failures = 0; // those RenameFile does not count itself
         for (const QString& name : names) {
             model.setTxtFile(folder + QLatin1Char('/') + name);
-            bool isTag = false;
+            TagText tag;
             try {
-                isTag = ReadTagRecord(model.txtFile());
+                tag = ReadTagRecord(model.txtFile());
             } catch (const Error&) {
                 ++failures;
                 continue;
             }
-            if (!isTag) {
+            if (tag.kind == TagKind::None) {
                 ++failures;
                 continue;
             }
-            LoadTagFields(model);
+            LoadTagFields(model, tag);
             try {
                 RenameFile(model);
             } catch (const Error&) {

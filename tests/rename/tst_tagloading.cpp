@@ -3,13 +3,13 @@
 #include "rename/tagloading.h"
 #include "support/tagfiles.h"
 #include "tag/codepage.h"
-#include "tag/tagrecord.h"
+#include "tag/tagtext.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 
 using namespace sorvane;
-using testing::TagBytes;
+using testing::V1Tag;
 
 class TagLoadingTest : public QObject
 {
@@ -17,10 +17,13 @@ class TagLoadingTest : public QObject
 
 private:
     // Loads a record as if it had just been read from a file.
-    static void load(FieldModel& model, const TagBytes& bytes)
+    static void load(FieldModel& model, const V1Tag& tag)
     {
-        Tag = ParseTagRecord(testing::tagRecord(bytes), TagTextDecoder(1252));
-        LoadTagFields(model);
+        TagBytes bytes;
+        const QByteArray record = testing::tagRecord(tag);
+        std::copy(record.begin(), record.end(), bytes.tail.begin());
+        bytes.tailSize = int(record.size());
+        LoadTagFields(model, ParseTagBytes(bytes, TagTextDecoder(1252)));
     }
 
 private slots:

@@ -2,6 +2,7 @@
 #include "support/tagfiles.h"
 #include "tag/codepage.h"
 #include "tag/tagrecord.h"
+#include "tag/tagtext.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -10,7 +11,7 @@
 #include <unistd.h>
 
 using namespace sorvane;
-using testing::TagBytes;
+using testing::V1Tag;
 
 class TagRecordTest : public QObject
 {

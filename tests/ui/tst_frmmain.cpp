@@ -51,7 +51,7 @@ private:
         QTest::mouseClick(control<QPushButton>(button), Qt::LeftButton);
     }
 
-    QString addFile(const QString& name, const testing::TagBytes& tag)
+    QString addFile(const QString& name, const testing::V1Tag& tag)
     {
         const QString path = m_dir->filePath(name);
         if (!testing::writeFile(path, testing::mp3Bytes(tag)))
@@ -315,7 +315,9 @@ private slots:
         QVERIFY(testing::writeFile(path, audio));
         choose(path);
         QCOMPARE(lastMessage().icon, MessageIcon::Warning);
-        QVERIFY(lastMessage().text.contains(QStringLiteral("нет тега ID3v1")));
+        QVERIFY(
+            lastMessage().text.contains(QStringLiteral("нет тега (ни ID3v1, ни ID3v2, ни APEv2)")));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Sorvane"));
         QVERIFY(!text1(0)->text().isEmpty()); // the fields still show the last 128 bytes
         // The user may type the parts in and rename.
         text1(0)->setText(QStringLiteral("Typed"));
@@ -324,6 +326,43 @@ private slots:
         click("ReName");
         QCOMPARE(lastMessage().text, QStringLiteral("Готово!"));
         QCOMPARE(folderEntries(), QStringList{QStringLiteral("Typed.mp3")});
+    }
+
+    // While the fields hold an ID3v2 or APEv2 tag, the title says which; otherwise it is the
+    // program's name, after a completed ID3v1 field and a failed load too.
+    void windowTitleNamesTheTag()
+    {
+        const auto write = [&](const char* name, const QByteArray& bytes) {
+            const QString path = m_dir->filePath(QLatin1String(name));
+            if (!testing::writeFile(path, bytes))
+                qFatal("cannot write %s", name);
+            return path;
+        };
+        const QByteArray audio(500, '\xFB');
+        choose(write("v23.mp3", testing::id3v2Tag(3, {{"TIT2", testing::text(1, "Blue Sky")},
+                                                      {"TPE1", testing::text(1, "Nova")}}) +
+                                    audio));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Sorvane — ID3v2.3"));
+        QCOMPARE(text1(0)->text(), QStringLiteral("Blue Sky"));
+        QVERIFY(check1(0)->isChecked() && check1(1)->isChecked());
+        const QByteArray cut = "Thirty characters, cut short!!";
+        choose(write("v1.mp3", testing::id3v2Tag(4, {{"TIT2", testing::text(3, cut + " Whole")}}) +
+                                   audio + testing::tagRecord({cut, "Nova"})));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Sorvane"));
+        QCOMPARE(text1(0)->text(), QString::fromLatin1(cut + " Whole"));
+        choose(write("ape.mp3", audio + testing::apeTag({{"Title", "T"}, {"Artist", "A"}})));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Sorvane — APEv2"));
+        choose(write("short.mp3", "tiny"));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Sorvane"));
+
+        const QTemporaryDir folder;
+        QVERIFY(
+            testing::writeFile(folder.filePath(QStringLiteral("a.mp3")),
+                               testing::id3v2Tag(4, {{"TIT2", testing::text(3, "X")}}) + audio));
+        m_dialogs->folderAnswers.enqueue(folder.path());
+        click("cmdFolder");
+        QCOMPARE(lastMessage().text, QStringLiteral("Готово!"));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Sorvane — ID3v2.4"));
     }
 
     // A path typed into the field is renamed in its own folder, whatever the dialog chose.

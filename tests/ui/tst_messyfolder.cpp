@@ -15,7 +15,7 @@
 
 using namespace sorvane;
 using testing::ScriptedDialogs;
-using testing::TagBytes;
+using testing::V1Tag;
 namespace fs = std::filesystem;
 
 namespace
@@ -107,7 +107,7 @@ private:
         out.write(unique.constData(), unique.size());
         out.write(bytes.constData(), bytes.size());
     }
-    void add(const std::string& name, const TagBytes& tag) { add(name, testing::mp3Bytes(tag)); }
+    void add(const std::string& name, const V1Tag& tag) { add(name, testing::mp3Bytes(tag)); }
 
 private slots:
     void initTestCase()
@@ -121,31 +121,32 @@ private slots:
         std::ofstream(root / "outside.mp3") << "a file beside the chosen folder";
         std::ofstream(root / "escape.mp3") << "a name a tag could reach with ..";
 
-        add("01 good.mp3", TagBytes{"Blue Sky", "Nova", "Horizons", "1999"});
-        add("02 good.mp3", TagBytes{"Red Sun", "Lumen"});
-        add("03 collide.mp3", TagBytes{"Same", "Twin"});
-        add("04 collide.mp3", TagBytes{"Same", "Twin"});
-        add("05 exists.mp3", TagBytes{"Target", "Existing"});
-        add("Existing_Target.mp3", TagBytes{"Target", "Existing"});
+        add("01 good.mp3", V1Tag{"Blue Sky", "Nova", "Horizons", "1999"});
+        add("02 good.mp3", V1Tag{"Red Sun", "Lumen"});
+        add("03 collide.mp3", V1Tag{"Same", "Twin"});
+        add("04 collide.mp3", V1Tag{"Same", "Twin"});
+        add("05 exists.mp3", V1Tag{"Target", "Existing"});
+        add("Existing_Target.mp3", V1Tag{"Target", "Existing"});
         add("06 short.mp3", QByteArray("too short for a tag"));
-        add("07 blank.mp3", TagBytes{"", "Ghost"});
-        add("08 blank.mp3", TagBytes{"      ", "Spaces"});
+        add("07 blank.mp3", V1Tag{"", "Ghost"});
+        add("08 blank.mp3", V1Tag{"      ", "Spaces"});
         // Names that would reach into the subfolder below and out of the folder, were they taken
         // as paths.
-        add("09 slash.mp3", TagBytes{"folder.mp3/inside"});
-        add("10 dotdot.mp3", TagBytes{"../escaped"});
-        add("11 UPPER.MP3", TagBytes{"Loud", "Caps"});
-        add("12 cyrillic.mp3", TagBytes{cp1251(u"Звезда"), cp1251(u"Кино")});
-        // Downloads without an ID3v1 tag: their last bytes must never become a name.
+        add("09 slash.mp3", V1Tag{"folder.mp3/inside"});
+        add("10 dotdot.mp3", V1Tag{"../escaped"});
+        add("11 UPPER.MP3", V1Tag{"Loud", "Caps"});
+        add("12 cyrillic.mp3", V1Tag{cp1251(u"Звезда"), cp1251(u"Кино")});
+        // Without ID3v1, their last bytes must never become a name: an ID3v2 header that is not
+        // at the start (add() puts a line first), and an APEv2 tag without a title.
         add("13 id3v2 only.mp3", "ID3\x04\x00\x00\x00\x00\x00\x10" + QByteArray(300, '\xFB') +
                                      "audio\nwith a newline" + QByteArray(120, '\x01'));
         add("14 apev2.mp3", QByteArray(300, '\xFB') + apeTag());
-        add("15 control.mp3", TagBytes{"Line\nBreak", "Nova"});
-        add("16 dot title.mp3", TagBytes{".x"});
-        add("Kept_Name.mp3", TagBytes{"Name", "Kept"});
-        add(".hidden.mp3", TagBytes{"Hidden", "Dot"});
-        add("bad\xff name.mp3", TagBytes{"Bytes", "Raw"});
-        add("notes.txt", TagBytes{"Not", "Music"});
+        add("15 control.mp3", V1Tag{"Line\nBreak", "Nova"});
+        add("16 dot title.mp3", V1Tag{".x"});
+        add("Kept_Name.mp3", V1Tag{"Name", "Kept"});
+        add(".hidden.mp3", V1Tag{"Hidden", "Dot"});
+        add("bad\xff name.mp3", V1Tag{"Bytes", "Raw"});
+        add("notes.txt", V1Tag{"Not", "Music"});
         fs::create_directory(m_music / "folder.mp3");
         std::ofstream(m_music / "folder.mp3" / "inner.mp3") << "inside a folder named like a song";
         fs::create_symlink(root / "nowhere.mp3", m_music / "dangling.mp3");
@@ -224,8 +225,8 @@ private slots:
             {"08 blank.mp3", "не выбрана ни одна часть имени"},
             {"09 slash.mp3", "разделитель пути «/»"},
             {"10 dotdot.mp3", "разделитель пути «/»"},
-            {"13 id3v2 only.mp3", "нет тега ID3v1"},
-            {"14 apev2.mp3", "нет тега ID3v1"},
+            {"13 id3v2 only.mp3", "нет тега (ни ID3v1, ни ID3v2, ни APEv2)"},
+            {"14 apev2.mp3", "не выбрана ни одна часть имени"}, // an APEv2 tag without a title
             {"15 control.mp3", "управляющий символ"},
             {"16 dot title.mp3", "начинается с точки"},
         };

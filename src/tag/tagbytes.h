@@ -1,0 +1,66 @@
+#pragma once
+
+#include "base/error.h"
+#include "tag/tagrecord.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+
+namespace sorvane
+{
+
+// How far into a file its ID3v2 tag is read from its start, and its APEv2 tag from its end: a
+// tag with cover art takes hundreds of KiB, sometimes MiB, of which the fields need a few dozen
+// bytes. Where a tag is larger, only the frames (or items) the fields need are read.
+constexpr qint64 TagReadLimit = 256 * 1024;
+
+// What was read of one file to learn its tag: its last 128 bytes, and where the rules need them,
+// the bytes of its ID3v2 or APEv2 tag. Reading is all this holds; parsing comes later, on one
+// thread.
+struct TagBytes {
+    std::array<char, TagLayout::RecordSize> tail{};
+    int tailSize = 0; // below 128 only in a file that short
+    // An ID3v2 tag as TagLib reads it, header first: the whole tag, or a header and the wanted
+    // frames where the tag is larger than the limit. Read where the file has no ID3v1 record, or
+    // one with a field cut at 30 bytes.
+    QByteArray id3v2;
+    // An APEv2 tag's items and footer, likewise; read where the file has neither ID3v1 nor ID3v2.
+    QByteArray ape;
+
+    bool hasID3v1() const;
+};
+
+// Whether an ID3v1 text field of 30 bytes is full (no NUL, no trailing space): text a tagger had
+// to cut, which an ID3v2 tag may hold whole.
+bool IsCutField(const char* field);
+// Whether the record's title, artist or album is.
+bool HasCutField(const char* record);
+
+// Reads from one open file at an offset; the one place the byte reader touches the file, so the
+// same rules serve every platform.
+class ByteSource
+{
+public:
+    virtual ~ByteSource() = default;
+    // The number of bytes read (fewer at the end of the file), or -1 with the system's code.
+    virtual qint64 readAt(char* buffer, qint64 count, qint64 offset, int& error) = 0;
+};
+
+// Reads what TagBytes holds from a file of `size` bytes: the last 128 bytes; the ID3v2 tag at
+// offset 0 where there is no ID3v1 record or it has a cut field; the APEv2 tag by its footer at
+// the end or before a Lyrics3v2 block, where there is neither. Never reads more than
+// TagReadLimit from either end. A file shorter than 128 bytes without another tag is TooShort.
+Outcome ReadTagBytes(ByteSource& source, qint64 size, TagBytes& bytes);
+
+#ifdef Q_OS_UNIX
+// The same for the file `name` in the open folder dirFd (AT_FDCWD for a path), through the
+// table of system calls; without an exception, as the folder run reads many files.
+Outcome ReadTagBytesAt(int dirFd, const char* name, TagBytes& bytes);
+#endif
+
+// The same for a path. Throws Error naming the file and the reason.
+TagBytes ReadTagBytes(const QString& path);
+
+} // namespace sorvane

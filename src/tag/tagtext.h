@@ -1,0 +1,59 @@
+#pragma once
+
+#include "tag/codepage.h"
+#include "tag/tagbytes.h"
+
+#include <QString>
+
+#include <array>
+
+namespace sorvane
+{
+
+// Which tag the fields were filled from. A file whose last 128 bytes are an ID3v1 record is
+// read from that record, even where an ID3v2 tag says more: only a field the record had to cut
+// is completed from ID3v2. Without a record the ID3v2 tag fills the fields, else the APEv2 tag.
+enum class TagKind : quint8 { None, ID3v1, ID3v22, ID3v23, ID3v24, APEv2 };
+
+// "ID3v2.3", "APEv2"; empty for ID3v1 and None.
+QString TagKindName(TagKind kind);
+
+// The six fields of a tag in the window's order; a mask of them says which to decode.
+namespace TagField
+{
+enum Index { Title, Artist, Album, Year, Comment, Genre, Count };
+constexpr unsigned bit(Index field)
+{
+    return 1u << field;
+}
+constexpr unsigned All = (1u << Count) - 1;
+} // namespace TagField
+
+struct TagText {
+    TagKind kind = TagKind::None;
+    // As the tag holds them; ID3v1 fields keep their NULs and padding, and show up to the first
+    // NUL. With no tag at all, the last 128 bytes read as a record, for the user to check.
+    std::array<QString, TagField::Count> text;
+    // The title as the blank-title rule sees it: the ID3v1 record's whole field, or the tag's
+    // title padded with NULs to 30 characters.
+    QString blankTestTitle;
+};
+
+// The fields from the bytes read, by the rules above; only those in `wanted` are decoded (the
+// title always is). Parses ID3v2 and APEv2 bytes with TagLib: call on one thread only.
+TagText ParseTagBytes(const TagBytes& bytes, const TagTextDecoder& decoder,
+                      unsigned wanted = TagField::All);
+
+// The genre as shown: a number ("17", "(17)", "(17)Rock") is named from the ID3v1 genre list,
+// empty from 147 on; text stays as it is.
+QString GenreText(const QString& genre);
+
+// The first four digits of a date ("2001-05-03" gives "2001"), or empty.
+QString YearText(const QString& date);
+
+// Reads the file's tag: fills Tag from its last 128 bytes (when there are that many) and returns
+// the fields by the rules above. Throws Error naming the file, and leaves Tag as it was.
+TagText ReadTagRecord(const QString& path, const TagTextDecoder& decoder);
+TagText ReadTagRecord(const QString& path);
+
+} // namespace sorvane
