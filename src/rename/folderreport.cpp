@@ -1,6 +1,6 @@
 #include "rename/folderreport.h"
 
-#include "rename/openfolder.h"
+#include "rename/printablename.h"
 
 #include <cstring>
 #include <map>
@@ -13,7 +13,7 @@ QString DetailsText(const FolderReport& report)
     QString text = QStringLiteral("Папка %1.\n").arg(QuotedPath(report.folder));
     if (report.files.size() == 0)
         return text + QStringLiteral("В ней нет файлов MP3.");
-    if (report.notRenamed.empty())
+    if (report.notRenamed.empty() && report.shortened.empty())
         return QString(); // "Готово!" says it all
     // Tens of thousands of lines share a handful of reasons: each is made once, and the text is
     // sized once, as it may take megabytes.
@@ -29,18 +29,26 @@ QString DetailsText(const FolderReport& report)
         length += qsizetype(std::strlen(report.files.name(file.file))) + reason.size() + 6;
     }
     text.reserve(length);
-    text += QStringLiteral("Не переименованы:");
+    if (!report.notRenamed.empty())
+        text += QStringLiteral("Не переименованы:");
     for (std::size_t i = 0; i < report.notRenamed.size(); ++i) {
         const int file = report.notRenamed[i].file;
         if (const auto aside = report.leftAside.find(file); aside != report.leftAside.end()) {
             // Named as it is now, so the user finds it.
             text += QStringLiteral("\n«%1» (было «%2»)")
-                        .arg(OpenFolder::displayName(aside->second.constData()),
-                             report.files.displayName(file));
+                        .arg(PrintableName(aside->second), report.files.displayName(file));
         } else {
             text += QStringLiteral("\n«") + report.files.displayName(file) + QStringLiteral("»");
         }
         text += QStringLiteral(": ") + *reasonOf[i] + QLatin1Char('.');
+    }
+    if (!report.shortened.empty()) {
+        text += report.notRenamed.empty() ? QString() : QStringLiteral("\n");
+        text += QStringLiteral("Переименованы с сокращённым именем:");
+        for (const auto& [file, name] : report.shortened) {
+            text += QStringLiteral("\n«%1» → «%2»: имя сокращено.")
+                        .arg(report.files.displayName(file), name);
+        }
     }
     return text;
 }

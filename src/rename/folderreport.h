@@ -26,6 +26,8 @@ struct FolderReport {
     std::vector<NotRenamed> notRenamed;
     // Files a failed step left under a name aside (RenameFailure::LeftAside): that name, by file.
     std::map<int, QByteArray> leftAside;
+    // Files renamed to a name the rules shortened to 255 bytes, with that name, in run order.
+    std::vector<std::pair<int, QString>> shortened;
     bool stopped = false; // by the user or a termination signal, before the first NotReached
     // The kind of tag the fields were last loaded from, when any file's tag was.
     std::optional<TagKind> loaded;

@@ -2,6 +2,7 @@
 
 #include "base/stoppolicy.h"
 #include "rename/fieldmodel.h"
+#include "rename/namerules.h"
 #include "rename/openfolder.h"
 #include "rename/renamefailures.h"
 #include "rename/renamefile.h"
@@ -87,15 +88,22 @@ FolderReport RenameFolder(FieldModel& model, const FolderRunOptions& options)
             }
             if (outcome.ok()) {
                 lastTag = read.bytes;
-                const QString name = ComposeName(partsFromTag(tag, albumSelected, yearSelected));
-                const RenameResult result = RenameToName(folder, files.name(file), folder, name);
-                if (result.outcome.failure == &RenameFailure::NotReached) {
-                    stopAt(file);
-                    break;
+                const NameVerdict verdict =
+                    DecideName(partsFromTag(tag, albumSelected, yearSelected));
+                outcome = verdict.refused;
+                if (verdict.ok()) {
+                    const RenameResult result =
+                        RenameToName(folder, files.name(file), folder, verdict.name);
+                    if (result.outcome.failure == &RenameFailure::NotReached) {
+                        stopAt(file);
+                        break;
+                    }
+                    if (!result.leftAs.isEmpty())
+                        report.leftAside.emplace(file, result.leftAs);
+                    if (result.outcome.ok() && !result.alreadyNamed && verdict.shortened)
+                        report.shortened.emplace_back(file, verdict.name);
+                    outcome = result.outcome;
                 }
-                if (!result.leftAs.isEmpty())
-                    report.leftAside.emplace(file, result.leftAs);
-                outcome = result.outcome;
             }
             if (!outcome.ok())
                 report.notRenamed.push_back({file, outcome});

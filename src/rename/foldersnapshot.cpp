@@ -3,6 +3,7 @@
 #include "base/error.h"
 #include "base/syscalls.h"
 #include "rename/openfolder.h"
+#include "rename/printablename.h"
 
 #include <algorithm>
 #include <cstring>
@@ -24,7 +25,7 @@ namespace sorvane
 
 QString FolderSnapshot::displayName(int file) const
 {
-    return OpenFolder::displayName(name(file));
+    return PrintableName(name(file));
 }
 
 void FolderSnapshot::add(const char* name, std::size_t length, int typeError)

@@ -20,6 +20,7 @@ class FolderSnapshot
 public:
     int size() const { return int(m_entries.size()); }
     const char* name(int file) const { return m_names.data() + m_entries[file].offset; }
+    // The name as it may be shown: control characters and bytes that are not UTF-8 as \xHH.
     QString displayName(int file) const;
     // The system's error code when the listing could not tell what the entry is, else 0.
     int typeError(int file) const { return m_entries[file].typeError; }

@@ -7,8 +7,11 @@ const FailureKind NothingSelected{
     [](int) { return QStringLiteral("не выбрана ни одна часть имени"); }};
 const FailureKind NameHasSeparator{
     [](int) { return QStringLiteral("новое имя содержит разделитель пути «/»"); }};
-const FailureKind NameHasControl{
-    [](int) { return QStringLiteral("новое имя содержит управляющий символ"); }};
+const FailureKind NameHasControl{[](int character) {
+    return QStringLiteral("в имени управляющий символ U+%1")
+        .arg(QString::number(character, 16).toUpper().rightJustified(4, QLatin1Char('0')));
+}};
+const FailureKind NoTextForName{[](int) { return QStringLiteral("в теге нет текста для имени"); }};
 const FailureKind NameIsHidden{
     [](int) { return QStringLiteral("новое имя начинается с точки: файл стал бы скрытым"); }};
 const FailureKind TargetExists{

@@ -10,7 +10,8 @@ namespace RenameFailure
 {
 extern const FailureKind NothingSelected;
 extern const FailureKind NameHasSeparator;
-extern const FailureKind NameHasControl;
+extern const FailureKind NameHasControl; // error: the character's code point
+extern const FailureKind NoTextForName;
 extern const FailureKind NameIsHidden;
 extern const FailureKind TargetExists;
 extern const FailureKind RenameFailed; // error: the system's code

@@ -1,6 +1,7 @@
 #include "rename/renamefile.h"
 
 #include "rename/movefile.h"
+#include "rename/namerules.h"
 #include "rename/openfolder.h"
 #include "rename/renamefailures.h"
 
@@ -23,9 +24,6 @@ namespace
 {
 
 const QChar Separator = QDir::separator();
-
-// A name shorter than this is "mp3" alone: nothing was selected.
-constexpr int ShortestName = 4;
 
 bool sourceExists(const OpenFolder& folder, const char* name)
 {
@@ -74,22 +72,6 @@ QString ComposeName(const FieldModel& model)
     return ComposeName(SelectedParts(model));
 }
 
-Failure CheckNewName(const QString& name)
-{
-    bool control = false;
-    for (const QChar c : name) {
-        // Qt takes "/" as a separator on every platform, so that one is refused everywhere.
-        if (c == QLatin1Char('/') || c == Separator)
-            return &RenameFailure::NameHasSeparator;
-        control = control || c.unicode() < 0x20 || c.unicode() == 0x7F;
-    }
-    if (control)
-        return &RenameFailure::NameHasControl;
-    if (name.startsWith(QLatin1Char('.')))
-        return &RenameFailure::NameIsHidden;
-    return nullptr;
-}
-
 QString JoinPath(const QString& folder, const QString& name)
 {
     if (folder.endsWith(Separator))
@@ -101,14 +83,6 @@ RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
                           const OpenFolder& toFolder, const QString& name)
 {
     RenameResult result;
-    if (name.size() < ShortestName) {
-        result.outcome = {&RenameFailure::NothingSelected, 0};
-        return result;
-    }
-    if (const Failure refused = CheckNewName(name); refused != nullptr) {
-        result.outcome = {refused, 0};
-        return result;
-    }
     const QByteArray to = OpenFolder::nativeName(name);
     if (std::strcmp(from, to.constData()) == 0 &&
         (&fromFolder == &toFolder || fromFolder.sameAs(toFolder))) {
@@ -135,21 +109,22 @@ RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
     return result;
 }
 
-RenameOutcome RenameFile(FieldModel& model)
+RenamedFile RenameFile(FieldModel& model)
 {
-    const QString name = ComposeName(model);
-    if (name.size() < ShortestName) {
+    const NameVerdict verdict = DecideName(SelectedParts(model));
+    if (verdict.refused.failure == &RenameFailure::NothingSelected) {
         model.countFailure();
-        return RenameOutcome::NothingSelected;
+        return {RenameOutcome::NothingSelected, QString()};
     }
+    const QString name = verdict.ok() ? verdict.name : ComposeName(model);
     const QString source = QDir::toNativeSeparators(model.txtFile());
     const QString target = JoinPath(QDir::toNativeSeparators(model.FolderPath()), name);
     const auto refuse = [&](Outcome outcome) {
         return Error(QStringLiteral("Не удалось переименовать %1 в «%2»: %3.")
                          .arg(QuotedPath(source), name, Reason(outcome)));
     };
-    if (const Failure refused = CheckNewName(name); refused != nullptr)
-        throw refuse({refused, 0});
+    if (!verdict.refused.ok())
+        throw refuse(verdict.refused);
     const QFileInfo sourceInfo(source);
     if (QDir::isRelativePath(source) || sourceInfo.fileName().isEmpty()) {
         throw Error(QStringLiteral("Не удалось переименовать %1: это не полный путь к файлу.")
@@ -177,7 +152,8 @@ RenameOutcome RenameFile(FieldModel& model)
     }
     if (!result.outcome.ok())
         throw refuse(result.outcome);
-    return result.alreadyNamed ? RenameOutcome::AlreadyNamed : RenameOutcome::Renamed;
+    return {result.alreadyNamed ? RenameOutcome::AlreadyNamed : RenameOutcome::Renamed, name,
+            verdict.shortened};
 }
 
 } // namespace sorvane

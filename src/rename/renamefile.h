@@ -27,11 +27,6 @@ NameParts SelectedParts(const FieldModel& model);
 QString ComposeName(const NameParts& parts);
 QString ComposeName(const FieldModel& model);
 
-// Whether a composed name may become a file's name, or why not: tag text is not a path (a
-// separator would move the file elsewhere), a control character breaks scripts and terminals,
-// and a leading dot hides the file.
-Failure CheckNewName(const QString& name);
-
 // Folder and name joined by the platform's separator; a folder that already ends with one gets
 // no second, so both spellings name the same file.
 QString JoinPath(const QString& folder, const QString& name);
@@ -42,9 +37,9 @@ struct RenameResult {
     QByteArray leftAs; // with RenameFailure::LeftAside: the name the file has now, in fromFolder
 };
 
-// Renames the file `from` of fromFolder to the composed name in toFolder: the one rename that
-// both a single file and the folder run go through. RenameFailure::NotReached when a termination
-// signal came before the move began.
+// Renames the file `from` of fromFolder to `name` in toFolder, a name DecideName allowed: the one
+// rename that both a single file and the folder run go through. RenameFailure::NotReached when a
+// termination signal came before the move began.
 RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
                           const OpenFolder& toFolder, const QString& name);
 
@@ -54,8 +49,15 @@ enum class RenameOutcome {
     NothingSelected, // no part selected: nothing renamed, FailCount grew by one
 };
 
-// Renames the file of the path field to the composed name inside FolderPath. Never replaces a
-// file, never moves one out of FolderPath on account of tag text. Throws Error when refused.
-RenameOutcome RenameFile(FieldModel& model);
+struct RenamedFile {
+    RenameOutcome outcome;
+    QString name;           // the name it has now, when renamed or already named
+    bool shortened = false; // the composed name was over 255 bytes and cut
+};
+
+// Renames the file of the path field to the composed name inside FolderPath, by the name rules
+// (DecideName). Never replaces a file, never moves one out of FolderPath on account of tag text.
+// Throws Error when refused.
+RenamedFile RenameFile(FieldModel& model);
 
 } // namespace sorvane

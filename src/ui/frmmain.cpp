@@ -271,21 +271,26 @@ void frmMain::RenameChosen()
     }
     // The file's own folder: a path typed by hand is renamed where it is, never moved.
     setFolderPath(QFileInfo(path).path());
-    RenameOutcome outcome;
+    RenamedFile renamed;
     try {
-        outcome = RenameFile(*this);
+        renamed = RenameFile(*this);
     } catch (const Error& error) {
         showFailure(error.message());
         return;
     }
     QString details;
+    const RenameOutcome outcome = renamed.outcome;
     if (outcome == RenameOutcome::Renamed) {
         // The field and the dialog follow the file, so a second press finds it named.
-        const QString renamed = JoinPath(FolderPath(), ComposeName(*this));
-        setTxtFile(renamed);
-        CD1.setFileName(renamed);
+        const QString now = JoinPath(FolderPath(), renamed.name);
+        setTxtFile(now);
+        CD1.setFileName(now);
+        if (renamed.shortened) {
+            details =
+                QStringLiteral("Имя длиннее 255 байт, и оно сокращено: «%1».").arg(renamed.name);
+        }
     } else if (outcome == RenameOutcome::AlreadyNamed) {
-        details = QStringLiteral("Файл уже называется «%1».").arg(ComposeName(*this));
+        details = QStringLiteral("Файл уже называется «%1».").arg(renamed.name);
     } else {
         m_dialogs.showMessage(this, MessageIcon::Information,
                               QStringLiteral("Файл не переименован: не выбрана ни одна часть "

@@ -117,7 +117,7 @@ private slots:
     void renamesWithinTheFolder()
     {
         const QString source = prepare({"Nova", "", "", "Blue Sky", 1, 0, 0, 1});
-        QCOMPARE(RenameFile(m_model), RenameOutcome::Renamed);
+        QCOMPARE(RenameFile(m_model).outcome, RenameOutcome::Renamed);
         QCOMPARE(entries(), QStringList{QStringLiteral("Nova_Blue Sky.mp3")});
         QCOMPARE(testing::readFile(m_folder + QStringLiteral("/Nova_Blue Sky.mp3")),
                  QByteArray("song bytes"));
@@ -129,7 +129,7 @@ private slots:
     {
         prepare({"A", "B", "1999", "T"});
         m_model.setFailCount(5);
-        QCOMPARE(RenameFile(m_model), RenameOutcome::NothingSelected);
+        QCOMPARE(RenameFile(m_model).outcome, RenameOutcome::NothingSelected);
         QCOMPARE(m_model.FailCount(), 6);
         m_model.setFailCount(std::numeric_limits<int>::max());
         RenameFile(m_model);
@@ -178,20 +178,20 @@ private slots:
     void samePathIsASuccessThatChangesNothing()
     {
         prepare({"", "", "", "old", 0, 0, 0, 1});
-        QCOMPARE(RenameFile(m_model), RenameOutcome::AlreadyNamed);
+        QCOMPARE(RenameFile(m_model).outcome, RenameOutcome::AlreadyNamed);
         QCOMPARE(entries(), QStringList{QStringLiteral("old.mp3")});
         // A folder ending in a separator names the same file.
         m_model.setFolderPath(m_folder + QLatin1Char('/'));
-        QCOMPARE(RenameFile(m_model), RenameOutcome::AlreadyNamed);
+        QCOMPARE(RenameFile(m_model).outcome, RenameOutcome::AlreadyNamed);
         m_model.setTxtFile(m_folder + QStringLiteral("//old.mp3"));
-        QCOMPARE(RenameFile(m_model), RenameOutcome::AlreadyNamed);
+        QCOMPARE(RenameFile(m_model).outcome, RenameOutcome::AlreadyNamed);
     }
 
     void folderWithTrailingSeparatorRenamesInPlace()
     {
         prepare({"", "", "", "new", 0, 0, 0, 1});
         m_model.setFolderPath(m_folder + QLatin1Char('/'));
-        QCOMPARE(RenameFile(m_model), RenameOutcome::Renamed);
+        QCOMPARE(RenameFile(m_model).outcome, RenameOutcome::Renamed);
         QCOMPARE(entries(), QStringList{QStringLiteral("new.mp3")});
     }
 

@@ -1,9 +1,9 @@
 #include "base/stoppolicy.h"
 #include "rename/fieldmodel.h"
 #include "rename/folderrun.h"
-#include "rename/renamefailures.h"
 #include "rename/movefile.h"
 #include "rename/openfolder.h"
+#include "rename/renamefailures.h"
 #include "support/syscallseam.h"
 #include "support/tagfiles.h"
 

@@ -475,6 +475,43 @@ private slots:
         QCOMPARE(lastMessage().icon, MessageIcon::Warning);
     }
 
+    // The name rules through the window's folder run: an empty tag under album and year makes
+    // no name; a byte windows-1252 leaves undefined is a control character; a long ID3v2 title
+    // is cut to 255 bytes, and the details say so.
+    void folderRunKeepsTheNameRules()
+    {
+        addFile(QStringLiteral("1 empty.mp3"), {"", "", "", ""});
+        addFile(QStringLiteral("2 control.mp3"), {"Bad\x9Dtitle", "Nova"});
+        QString longTitle;
+        while (longTitle.size() < 300)
+            longTitle += QStringLiteral("Ab ");
+        QVERIFY(testing::writeFile(m_dir->filePath(QStringLiteral("3 long.mp3")),
+                                   testing::id3v2Tag(3, {{"TIT2", testing::text(0, longTitle)},
+                                                         {"TPE1", testing::text(0, "Nova")},
+                                                         {"TALB", testing::text(0, "Alb")},
+                                                         {"TYER", testing::text(0, "2001")}}) +
+                                       QByteArray(500, '\xFB')));
+        check1(2)->setChecked(true);
+        check1(3)->setChecked(true);
+        m_dialogs->folderAnswers.enqueue(m_dir->path());
+        click("cmdFolder");
+        QCOMPARE(lastMessage().text, QStringLiteral("2 файлов не переименовано!"));
+        const QString details = lastMessage().details;
+        QVERIFY2(details.contains(QStringLiteral("«1 empty.mp3»: в теге нет текста для имени.")),
+                 qPrintable(details));
+        QVERIFY2(
+            details.contains(QStringLiteral("«2 control.mp3»: в имени управляющий символ U+009D.")),
+            qPrintable(details));
+        // 251 bytes before ".mp3", less the space the cut left.
+        const QString shortName = QStringLiteral("Nova_Alb_2001_") + longTitle.left(236) + ".mp3";
+        QCOMPARE(longTitle.at(236), QLatin1Char(' '));
+        QCOMPARE(folderEntries(), (QStringList{QStringLiteral("1 empty.mp3"),
+                                               QStringLiteral("2 control.mp3"), shortName}));
+        QVERIFY2(
+            details.contains(QStringLiteral("«3 long.mp3» → «%1»: имя сокращено.").arg(shortName)),
+            qPrintable(details));
+    }
+
     // A run longer than a second shows progress, keeps the window answering, and stops at
     // Cancel with a true count.
     void longRunShowsProgressAndStopsAtCancel()

@@ -143,6 +143,8 @@ private slots:
         add("14 apev2.mp3", QByteArray(300, '\xFB') + apeTag());
         add("15 control.mp3", V1Tag{"Line\nBreak", "Nova"});
         add("16 dot title.mp3", V1Tag{".x"});
+        // 0x98 is the one byte windows-1251 leaves undefined: it reads as a C1 control.
+        add("17 undefined byte.mp3", V1Tag{"Bad\x98", "Nova"});
         add("Kept_Name.mp3", V1Tag{"Name", "Kept"});
         add(".hidden.mp3", V1Tag{"Hidden", "Dot"});
         add("bad\xff name.mp3", V1Tag{"Bytes", "Raw"});
@@ -192,6 +194,7 @@ private slots:
             "14 apev2.mp3",
             "15 control.mp3",
             "16 dot title.mp3",
+            "17 undefined byte.mp3",
             "Caps_Loud.mp3",
             QString::fromUtf8("Кино_Звезда.mp3").toStdString(),
             "Kept_Name.mp3",
@@ -216,7 +219,7 @@ private slots:
 
         // Every file not renamed is in the details, in the order of the run, with its reason.
         QCOMPARE(dialogs.messages.size(), 1);
-        QCOMPARE(dialogs.messages.last().text, QStringLiteral("11 файлов не переименовано!"));
+        QCOMPARE(dialogs.messages.last().text, QStringLiteral("12 файлов не переименовано!"));
         const std::pair<const char*, const char*> notRenamed[] = {
             {"04 collide.mp3", "файл с новым именем уже существует"},
             {"05 exists.mp3", "файл с новым именем уже существует"},
@@ -229,6 +232,7 @@ private slots:
             {"14 apev2.mp3", "не выбрана ни одна часть имени"}, // an APEv2 tag without a title
             {"15 control.mp3", "управляющий символ"},
             {"16 dot title.mp3", "начинается с точки"},
+            {"17 undefined byte.mp3", "в имени управляющий символ U+0098"},
         };
         const QStringList lines = dialogs.messages.last().details.split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 2 + int(std::size(notRenamed)));
@@ -240,12 +244,12 @@ private slots:
                      qPrintable(line));
         }
 
-        // A second run finds the same eleven and moves nothing.
+        // A second run finds the same twelve and moves nothing.
         dialogs.folderAnswers.enqueue(QString::fromStdString(m_music.native()));
         QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("cmdFolder")),
                           Qt::LeftButton);
         QCOMPARE(snapshot(m_music), musicAfter);
-        QCOMPARE(dialogs.messages.last().text, QStringLiteral("11 файлов не переименовано!"));
+        QCOMPARE(dialogs.messages.last().text, QStringLiteral("12 файлов не переименовано!"));
     }
 };
 

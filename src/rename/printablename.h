@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+namespace sorvane
+{
+
+// A file's name (its own bytes) as text that holds no control character and hides no byte: each
+// control character (IsControlCharacter) and each byte that is not UTF-8 shows as \xHH, one per
+// byte. With `quoted`, backslash and double quote show as \\ and \", so the name can stand
+// between double quotes on a terminal and no name can fake a separator.
+QString PrintableName(QByteArrayView name, bool quoted = false);
+
+} // namespace sorvane
