@@ -1,23 +1,31 @@
 // Folder-run throughput against the least a program can do for the same work, measured side by
-// side in one process on fresh copies of the same synthetic folder.
+// side in one process on fresh copies of the same synthetic collection.
 //
-//   build/bench/folderbench [N ...] [--dir PARENT] [--reps R] [--slow-us U] [--only METHOD]
-//   build/bench/folderbench --write N DIR
+//   build/bench/folderbench [N ...] [--dir PARENT] [--reps R] [--only METHOD]
+//                           [--tree FOLDERS] [--id3v2-half] [--slow-us U] [--latency-us U]
+//   build/bench/folderbench --write N DIR [--tree FOLDERS] [--id3v2-half]
 //
 // Prints, for each N, the time per file of the floor (plain POSIX calls), the ratio to it of the
 // folder run over the in-memory field model and through the real window, each reading tags in
-// turn and reading them ahead on a second thread, and the peak resident memory of every run.
+// turn and reading them ahead, and the peak resident memory of every run.
 //
+// --tree FOLDERS spreads the N files over FOLDERS folders two levels deep (a00001/b01/...), and
+// every run walks the tree (the floor too: it lists every folder first). --id3v2-half gives every
+// second file an ID3v2.3 tag at its start instead of an ID3v1 record at its end (the floor reads
+// the first 4 KiB of such a file and finds TIT2 and TPE1 itself).
 // --slow-us U makes every rename, the floor's included, wait U microseconds first, as on a slow
-// USB stick or network share. --only METHOD (floor, model, window, model-ahead, window-ahead)
-// runs one method and prints its time per file. --write makes one collection and exits, for runs
-// timed from outside.
+// USB stick. --latency-us U makes every file-system call of every run wait U microseconds first,
+// in the calling thread, as a round trip to a network share would. --only METHOD (floor, model,
+// window, model-ahead, window-ahead) runs one method and prints its time per file. --write makes
+// one collection and exits, for runs timed from outside.
 
+#include "base/syscalls.h"
 #include "rename/fieldmodel.h"
 #include "rename/folderrun.h"
+#include "rename/foldertree.h"
+#include "rename/openfolder.h"
 #include "support/scripteddialogs.h"
 #include "support/tagfiles.h"
-#include "base/syscalls.h"
 #include "ui/frmmain.h"
 
 #include <QApplication>
@@ -31,6 +39,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <malloc.h>
 #include <string>
 #include <sys/stat.h>
@@ -45,19 +54,107 @@ namespace
 constexpr int AudioSize = 3 * 1024;
 
 long g_slowMicros = 0;
+long g_latencyMicros = 0;
+int g_treeFolders = 0;
+bool g_id3v2Half = false;
 
-int slowRename(int fromDir, const char* from, int toDir, const char* to, unsigned flags)
+void waitMicros(long micros)
 {
-    if (g_slowMicros > 0) {
-        const timespec wait = {g_slowMicros / 1000000, (g_slowMicros % 1000000) * 1000};
+    if (micros > 0) {
+        const timespec wait = {micros / 1000000, (micros % 1000000) * 1000};
         ::nanosleep(&wait, nullptr);
     }
-    return ::renameat2(fromDir, from, toDir, to, flags);
 }
 
-// A fresh folder of n files, made one file at a time so the benchmark holds none of it in memory.
-// Every tenth file has a blank title, every tenth shares its tag with the file before it, so its
-// name collides. The folder must be new or empty: nothing already there is removed.
+// Every file-system call of every run, the floor's and Sorvane's (through its table of system
+// calls), waits the round trip first.
+struct Calls {
+    static int openat(int dir, const char* name, int flags, mode_t mode)
+    {
+        waitMicros(g_latencyMicros);
+        return ::openat(dir, name, flags, mode);
+    }
+    static int fstat(int fd, struct stat* info)
+    {
+        waitMicros(g_latencyMicros);
+        return ::fstat(fd, info);
+    }
+    static int fstatat(int dir, const char* name, struct stat* info, int flags)
+    {
+        waitMicros(g_latencyMicros);
+        return ::fstatat(dir, name, info, flags);
+    }
+    static ssize_t pread(int fd, void* buffer, size_t count, off_t offset)
+    {
+        waitMicros(g_latencyMicros);
+        return ::pread(fd, buffer, count, offset);
+    }
+    static int close(int fd)
+    {
+        waitMicros(g_latencyMicros);
+        return ::close(fd);
+    }
+    static int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags)
+    {
+        waitMicros(g_latencyMicros + g_slowMicros);
+        return ::renameat2(fromDir, from, toDir, to, flags);
+    }
+    static int renameat(int fromDir, const char* from, int toDir, const char* to)
+    {
+        waitMicros(g_latencyMicros);
+        return ::renameat(fromDir, from, toDir, to);
+    }
+    static int linkat(int fromDir, const char* from, int toDir, const char* to, int flags)
+    {
+        waitMicros(g_latencyMicros);
+        return ::linkat(fromDir, from, toDir, to, flags);
+    }
+    static int unlinkat(int dir, const char* name, int flags)
+    {
+        waitMicros(g_latencyMicros);
+        return ::unlinkat(dir, name, flags);
+    }
+    static int statx(int dir, const char* name, int flags, unsigned mask, struct statx* info)
+    {
+        waitMicros(g_latencyMicros);
+        return ::statx(dir, name, flags, mask, info);
+    }
+    // A listing costs a round trip per batch of entries the kernel hands over, not per entry.
+    static dirent* readdir(DIR* dir) { return ::readdir(dir); }
+
+    static void install()
+    {
+        sorvane::SystemCalls& sys = sorvane::Sys;
+        sys.openat = openat;
+        sys.fstat = fstat;
+        sys.fstatat = fstatat;
+        sys.pread = pread;
+        sys.close = close;
+        sys.renameat2 = renameat2;
+        sys.renameat = renameat;
+        sys.linkat = linkat;
+        sys.unlinkat = unlinkat;
+        sys.statx = statx;
+        sys.readdir = readdir;
+    }
+};
+
+// Where the i-th file goes: the collection's folder, or one of g_treeFolders folders two levels
+// below it.
+fs::path folderOf(const fs::path& dir, int i, int n)
+{
+    if (g_treeFolders <= 0)
+        return dir;
+    const int folder = int(qint64(i) * g_treeFolders / n);
+    char top[16], below[16];
+    std::snprintf(top, sizeof top, "a%05d", folder / 10);
+    std::snprintf(below, sizeof below, "b%02d", folder % 10);
+    return dir / top / below;
+}
+
+// A fresh collection of n files, made one file at a time so the benchmark holds none of it in
+// memory. Every tenth file has a blank title, every tenth shares its tag with the file before it,
+// so its name collides. The folder must be new or empty: nothing already there is removed.
 bool writeCollection(const fs::path& dir, int n)
 {
     fs::create_directories(dir);
@@ -74,52 +171,122 @@ bool writeCollection(const fs::path& dir, int n)
         tag.year = "2001";
         char name[32];
         std::snprintf(name, sizeof name, "track%06d.mp3", i);
-        const QByteArray bytes = testing::mp3Bytes(tag, AudioSize, char(i));
-        std::ofstream out(dir / name, std::ios::binary);
+        QByteArray bytes;
+        if (g_id3v2Half && i % 2 == 1) {
+            bytes = testing::id3v2Tag(3,
+                                      {{"TIT2", testing::text(0, QString::fromLatin1(tag.title))},
+                                       {"TPE1", testing::text(0, QString::fromLatin1(tag.artist))},
+                                       {"TALB", testing::text(0, "Album")},
+                                       {"TYER", testing::text(0, "2001")}},
+                                      256) +
+                    QByteArray(AudioSize, char(i));
+        } else {
+            bytes = testing::mp3Bytes(tag, AudioSize, char(i));
+        }
+        const fs::path folder = folderOf(dir, i, n);
+        fs::create_directories(folder);
+        std::ofstream out(folder / name, std::ios::binary);
         out.write(bytes.constData(), bytes.size());
     }
     return true;
 }
 
-// The floor: list, read the last 128 bytes, compose artist_title.mp3, rename without replacing.
-int floorRun(const std::string& dir)
+// The title and artist of an ID3v2.3 tag in its first bytes, as the floor would find them:
+// frames TIT2 and TPE1 with Latin-1 text.
+void framesOf(const char* head, ssize_t size, std::string& title, std::string& artist)
 {
-    std::vector<std::string> names;
-    DIR* d = ::opendir(dir.c_str());
-    if (!d)
-        return -1;
-    while (const dirent* e = ::readdir(d)) {
-        const std::size_t len = std::strlen(e->d_name);
-        if (e->d_type == DT_REG && e->d_name[0] != '.' && len > 4 &&
-            strcasecmp(e->d_name + len - 4, ".mp3") == 0)
-            names.emplace_back(e->d_name);
+    for (ssize_t at = 10; at + 10 < size;) {
+        const quint32 length = quint32(quint8(head[at + 4])) << 24 |
+                               quint32(quint8(head[at + 5])) << 16 |
+                               quint32(quint8(head[at + 6])) << 8 | quint8(head[at + 7]);
+        if (head[at] == 0 || at + 10 + ssize_t(length) > size)
+            break;
+        const std::string text(head + at + 11, length > 0 ? length - 1 : 0);
+        if (std::memcmp(head + at, "TIT2", 4) == 0)
+            title = text;
+        else if (std::memcmp(head + at, "TPE1", 4) == 0)
+            artist = text;
+        at += 10 + ssize_t(length);
     }
-    ::closedir(d);
-    std::sort(names.begin(), names.end());
+}
+
+// The floor: list (every folder of a tree, first), read the last 128 bytes (or the first 4 KiB
+// of a file without them), compose artist_title.mp3, rename without replacing.
+int floorRun(const std::string& root)
+{
+    // Every folder's path below the root and its files, depth first, a folder's files before
+    // its folders, as the program walks; no folder stays open (a tree may hold thousands).
+    struct Folder {
+        std::string path;
+        std::vector<std::string> names;
+    };
+    std::vector<Folder> folders;
+    const int rootFd = Calls::openat(AT_FDCWD, root.c_str(), O_RDONLY | O_DIRECTORY, 0);
+    std::function<void(int, const std::string&)> walk = [&](int fd, const std::string& path) {
+        Folder folder{path, {}};
+        std::vector<std::string> subfolders;
+        DIR* d = ::fdopendir(Calls::openat(fd, ".", O_RDONLY | O_DIRECTORY, 0));
+        while (const dirent* e = Calls::readdir(d)) {
+            const std::size_t len = std::strlen(e->d_name);
+            if (e->d_name[0] == '.')
+                continue;
+            if (e->d_type == DT_DIR)
+                subfolders.emplace_back(e->d_name);
+            else if (e->d_type == DT_REG && len > 4 && strcasecmp(e->d_name + len - 4, ".mp3") == 0)
+                folder.names.emplace_back(e->d_name);
+        }
+        waitMicros(g_latencyMicros);
+        ::closedir(d);
+        std::sort(folder.names.begin(), folder.names.end());
+        std::sort(subfolders.begin(), subfolders.end());
+        folders.push_back(std::move(folder));
+        for (const std::string& name : subfolders) {
+            const int child =
+                Calls::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0);
+            walk(child, path.empty() ? name : path + '/' + name);
+            Calls::close(child);
+        }
+    };
+    walk(rootFd, std::string());
     int failures = 0;
-    char record[128];
-    for (const std::string& name : names) {
-        const std::string path = dir + '/' + name;
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat st;
-        if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_size < 128 ||
-            ::pread(fd, record, 128, st.st_size - 128) != 128) {
-            if (fd >= 0)
-                ::close(fd);
-            ++failures;
+    char record[4096];
+    for (const Folder& folder : folders) {
+        if (folder.names.empty())
             continue;
+        const int dir = folder.path.empty()
+                            ? rootFd
+                            : Calls::openat(rootFd, folder.path.c_str(), O_RDONLY | O_DIRECTORY, 0);
+        for (const std::string& name : folder.names) {
+            const int fd = Calls::openat(dir, name.c_str(), O_RDONLY | O_CLOEXEC, 0);
+            struct stat st;
+            if (fd < 0 || Calls::fstat(fd, &st) != 0 || st.st_size < 128 ||
+                Calls::pread(fd, record, 128, st.st_size - 128) != 128) {
+                if (fd >= 0)
+                    Calls::close(fd);
+                ++failures;
+                continue;
+            }
+            std::string title, artist;
+            if (std::memcmp(record, "TAG", 3) == 0) {
+                title.assign(record + 3, strnlen(record + 3, 30));
+                artist.assign(record + 33, strnlen(record + 33, 30));
+            } else {
+                const ssize_t got = Calls::pread(fd, record, sizeof record, 0);
+                framesOf(record, got, title, artist);
+            }
+            Calls::close(fd);
+            if (title.empty()) {
+                ++failures;
+                continue;
+            }
+            const std::string target = artist + '_' + title + ".mp3";
+            if (Calls::renameat2(dir, name.c_str(), dir, target.c_str(), RENAME_NOREPLACE) != 0)
+                ++failures;
         }
-        ::close(fd);
-        const std::string title(record + 3, strnlen(record + 3, 30));
-        const std::string artist(record + 33, strnlen(record + 33, 30));
-        if (title.empty()) {
-            ++failures;
-            continue;
-        }
-        const std::string target = dir + '/' + artist + '_' + title + ".mp3";
-        if (slowRename(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0)
-            ++failures;
+        if (dir != rootFd)
+            Calls::close(dir);
     }
+    Calls::close(rootFd);
     return failures;
 }
 
@@ -162,11 +329,17 @@ int main(int argc, char* argv[])
     fs::path parent = fs::current_path();
     int reps = 0; // 3 below 100,000 files, else 1
     int only = -1;
+    std::pair<int, std::string> write = {0, std::string()};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--write") == 0 && i + 2 < argc) {
-            const bool written = writeCollection(argv[i + 2], std::atoi(argv[i + 1]));
-            ::sync();
-            return written ? 0 : 1;
+            write = {std::atoi(argv[i + 1]), argv[i + 2]};
+            i += 2;
+        } else if (std::strcmp(argv[i], "--tree") == 0 && i + 1 < argc) {
+            g_treeFolders = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--id3v2-half") == 0) {
+            g_id3v2Half = true;
+        } else if (std::strcmp(argv[i], "--latency-us") == 0 && i + 1 < argc) {
+            g_latencyMicros = std::atol(argv[++i]);
         } else if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc) {
             parent = argv[++i];
         } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
@@ -183,9 +356,14 @@ int main(int argc, char* argv[])
             sizes.push_back(std::atoi(argv[i]));
         }
     }
+    if (!write.second.empty()) {
+        const bool written = writeCollection(write.second, write.first);
+        ::sync();
+        return written ? 0 : 1;
+    }
     if (sizes.empty())
         sizes = {1000, 10000, 100000};
-    sorvane::Sys.renameat2 = slowRename;
+    Calls::install();
     // Work in a fresh folder of our own, so cleaning up can never touch what --dir already held.
     std::string pattern = (parent / "folderbench-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
@@ -234,20 +412,26 @@ int main(int argc, char* argv[])
                 if (method == 0) {
                     failures = floorRun(dir.native());
                 } else if (method == 1 || method == 3) {
+                    // The window's route without the window: walk, then run over the tree.
                     sorvane::MemoryFieldModel model;
-                    model.setFolderPath(QString::fromStdString(dir.native()));
+                    const sorvane::OpenFolder root(QString::fromStdString(dir.native()));
                     sorvane::FolderRunOptions options;
                     options.readAhead = ahead;
-                    failures = int(sorvane::RenameFolder(model, options).notRenamed.size());
+                    failures = int(
+                        sorvane::RenameTree(model, root, sorvane::WalkFolder(root, true), options)
+                            .notRenamed.size());
                 } else {
                     window.setReadAhead(ahead);
                     dialogs.folderAnswers.enqueue(QString::fromStdString(dir.native()));
+                    dialogs.answers.enqueue(sorvane::Answer::Yes);
                     window.FolderRun();
                     failures = window.FailCount();
                 }
                 times[method].push_back(timer.nsecsElapsed() / 1e9);
                 peaks[method] = std::max(peaks[method], peakMemoryMiB());
-                dialogs.messages.clear(); // the summaries' details would pile up
+                // The summaries' details would pile up.
+                dialogs.messages.clear();
+                dialogs.summaries.clear();
                 if (expectedFailures >= 0 && failures != expectedFailures) {
                     std::fprintf(stderr, "N=%d: %s counted %d failures, another %d\n", n,
                                  MethodNames[method], failures, expectedFailures);

@@ -26,6 +26,7 @@ SystemCalls RealSystemCalls()
     calls.fstat = ::fstat;
     calls.pread = ::pread;
     calls.close = ::close;
+    calls.statx = ::statx;
     calls.readdir = ::readdir;
     calls.inotify_init1 = ::inotify_init1;
     return calls;

@@ -27,6 +27,7 @@ struct SystemCalls {
     int (*fstat)(int fd, struct stat* info);
     ssize_t (*pread)(int fd, void* buffer, size_t count, off_t offset);
     int (*close)(int fd);
+    int (*statx)(int dir, const char* name, int flags, unsigned mask, struct statx* info);
     dirent* (*readdir)(DIR* dir);
     int (*inotify_init1)(int flags);
 };

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/error.h"
-#include "rename/foldersnapshot.h"
+#include "rename/foldertree.h"
 #include "tag/tagtext.h"
 
 #include <QByteArray>
@@ -15,26 +15,52 @@ namespace sorvane
 {
 
 struct NotRenamed {
-    int file; // in the snapshot
+    int file; // in the tree
     Outcome outcome;
+    qint32 newName = -1; // the name that was to be made, where one was: in FolderReport's names
 };
 
 // What a folder run did: every file not renamed, in the order of the run, with its reason.
 struct FolderReport {
     QString folder;
-    FolderSnapshot files;
+    FolderTree tree;
     std::vector<NotRenamed> notRenamed;
     // Files a failed step left under a name aside (RenameFailure::LeftAside): that name, by file.
     std::map<int, QByteArray> leftAside;
-    // Files renamed to a name the rules shortened to 255 bytes, with that name, in run order.
-    std::vector<std::pair<int, QString>> shortened;
+    // Files renamed to a name the rules shortened to 255 bytes, with the name, in run order.
+    std::vector<std::pair<int, qint32>> shortened;
+    int renamed = 0;      // files this run gave a new name (not those that had it already)
     bool stopped = false; // by the user or a termination signal, before the first NotReached
     // The kind of tag the fields were last loaded from, when any file's tag was.
     std::optional<TagKind> loaded;
+
+    // Keeps a name for the details, packed; its index.
+    qint32 keepName(const QString& name);
+    QString name(qint32 index) const;
+
+private:
+    std::vector<char> m_names; // UTF-8, each ending in NUL
 };
 
-// The summary's details: the folder, then each file not renamed with its reason, or that the
-// folder holds no MP3 files; empty when every file was renamed.
+// One line of the summary's details: a file or folder by its path relative to the chosen
+// folder, the new name where one was made, and what happened.
+struct DetailsRow {
+    QString path;
+    QString newName;
+    QString reason;
+};
+
+// The details in the order of the run, grouped by folder: folders not entered, files not renamed,
+// files renamed to a shortened name.
+std::vector<DetailsRow> DetailsRows(const FolderReport& report);
+
+// The details as text, as the summary copies and saves them: the folder, then a line per row;
+// that the folder holds no MP3 files; empty when every file was renamed and nothing is to say.
 QString DetailsText(const FolderReport& report);
+QString DetailsText(const QString& folder, bool empty, const std::vector<DetailsRow>& rows);
+
+// The summary's line after a stop: "Остановлено: N файлов переименовано, M не обработано."; empty
+// when the run was not stopped.
+QString StoppedLine(const FolderReport& report);
 
 } // namespace sorvane

@@ -2,6 +2,7 @@
 
 #include "base/stoppolicy.h"
 #include "rename/fieldmodel.h"
+#include "rename/folderchain.h"
 #include "rename/namerules.h"
 #include "rename/openfolder.h"
 #include "rename/renamefailures.h"
@@ -52,11 +53,19 @@ NameParts partsFromTag(const TagText& tag, bool albumSelected, bool yearSelected
 
 FolderReport RenameFolder(FieldModel& model, const FolderRunOptions& options)
 {
+    const QString path = model.FolderPath();
+    const OpenFolder root(path);
+    return RenameTree(model, root, WalkFolder(root, false), options);
+}
+
+FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tree,
+                        const FolderRunOptions& options)
+{
     FolderReport report;
-    report.folder = model.FolderPath();
-    const OpenFolder folder(report.folder);
-    report.files = ListMp3Files(folder);
-    const FolderSnapshot& files = report.files;
+    report.folder = root.path();
+    report.tree = std::move(tree);
+    const FolderTree& files = report.tree;
+    const int total = files.files.size();
     const bool albumSelected = model.Check1(FieldModel::Album) == 1;
     const bool yearSelected = model.Check1(FieldModel::Year) == 1;
     const TagTextDecoder& decoder = TagTextDecoder::system();
@@ -67,25 +76,34 @@ FolderReport RenameFolder(FieldModel& model, const FolderRunOptions& options)
     std::optional<TagBytes> lastTag;
     model.setFailCount(0);
     {
-        TagReader reader(folder, files, options.readAhead);
+        TagReader reader(root, files, options.readAhead);
+        FolderChain chain(root, files);
+        int folderIndex = -1;
+        const OpenFolder* folder = nullptr;
+        Outcome folderFailure;
         const auto stopAt = [&](int first) {
             report.stopped = true;
-            for (int rest = first; rest < files.size(); ++rest)
+            for (int rest = first; rest < total; ++rest)
                 report.notRenamed.push_back({rest, {&RenameFailure::NotReached, 0}});
         };
-        for (int file = 0; file < files.size(); ++file) {
+        for (int file = 0; file < total; ++file) {
             if (StopRequested() || (options.observer && !options.observer->proceed(file, files))) {
                 stopAt(file);
                 break;
             }
             const TagRead read = reader.next(file);
-            Outcome outcome = read.outcome;
+            if (const int now = files.folderOf(file); now != folderIndex) {
+                folderIndex = now;
+                folder = chain.open(folderIndex, folderFailure);
+            }
+            Outcome outcome = folder ? read.outcome : folderFailure;
             TagText tag;
             if (outcome.ok()) {
                 tag = ParseTagBytes(read.bytes, decoder, wanted);
                 if (tag.kind == TagKind::None)
                     outcome = {&TagFailure::NoTag, 0};
             }
+            qint32 newName = -1;
             if (outcome.ok()) {
                 lastTag = read.bytes;
                 const NameVerdict verdict =
@@ -93,20 +111,25 @@ FolderReport RenameFolder(FieldModel& model, const FolderRunOptions& options)
                 outcome = verdict.refused;
                 if (verdict.ok()) {
                     const RenameResult result =
-                        RenameToName(folder, files.name(file), folder, verdict.name);
+                        RenameToName(*folder, files.files.name(file), *folder, verdict.name);
                     if (result.outcome.failure == &RenameFailure::NotReached) {
                         stopAt(file);
                         break;
                     }
                     if (!result.leftAs.isEmpty())
                         report.leftAside.emplace(file, result.leftAs);
-                    if (result.outcome.ok() && !result.alreadyNamed && verdict.shortened)
-                        report.shortened.emplace_back(file, verdict.name);
                     outcome = result.outcome;
+                    if (outcome.ok() && !result.alreadyNamed) {
+                        ++report.renamed;
+                        if (verdict.shortened)
+                            report.shortened.emplace_back(file, report.keepName(verdict.name));
+                    } else if (!outcome.ok()) {
+                        newName = report.keepName(verdict.name);
+                    }
                 }
             }
             if (!outcome.ok())
-                report.notRenamed.push_back({file, outcome});
+                report.notRenamed.push_back({file, outcome, newName});
         }
     }
     if (lastTag) {

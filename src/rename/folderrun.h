@@ -8,13 +8,14 @@ namespace sorvane
 {
 
 class FieldModel;
+class OpenFolder;
 
 // Told before each file how far the run has come; answering false stops the run before it.
 class RunObserver
 {
 public:
     virtual ~RunObserver() = default;
-    virtual bool proceed(int done, const FolderSnapshot& files) = 0;
+    virtual bool proceed(int done, const FolderTree& tree) = 0;
 };
 
 struct FolderRunOptions {
@@ -31,5 +32,11 @@ struct FolderRunOptions {
 // The fields end as the last tag read leaves them, and the path field empty. Throws Error, having
 // touched nothing, when the folder cannot be opened or listed.
 FolderReport RenameFolder(FieldModel& model, const FolderRunOptions& options = {});
+
+// The same run over a tree walked from `root` (WalkFolder), folder after folder: every file is
+// renamed in its own folder, which is opened again relative to its parent and checked to be
+// the folder listed; the files of one that changed or vanished are not renamed.
+FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tree,
+                        const FolderRunOptions& options = {});
 
 } // namespace sorvane

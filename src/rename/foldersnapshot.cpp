@@ -35,10 +35,10 @@ void FolderSnapshot::add(const char* name, std::size_t length, int typeError)
     m_names.push_back('\0');
 }
 
-void FolderSnapshot::sort()
+void FolderSnapshot::sort(int first)
 {
     const char* names = m_names.data();
-    std::sort(m_entries.begin(), m_entries.end(), [names](const Entry& a, const Entry& b) {
+    std::sort(m_entries.begin() + first, m_entries.end(), [names](const Entry& a, const Entry& b) {
         return std::strcmp(names + a.offset, names + b.offset) < 0;
     });
 }
@@ -61,7 +61,8 @@ bool isListedName(const char* name, std::size_t length)
 
 #ifdef Q_OS_UNIX
 
-FolderSnapshot ListMp3Files(const OpenFolder& folder)
+int ListFolder(const OpenFolder& folder, FolderSnapshot& files,
+               std::vector<std::string>* subfolders)
 {
     // A descriptor of its own for the listing: closedir closes it, the folder's stays open.
     const int listing = Sys.openat(folder.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
@@ -69,22 +70,25 @@ FolderSnapshot ListMp3Files(const OpenFolder& folder)
     if (!entries) {
         const int code = errno;
         if (listing >= 0)
-            ::close(listing);
-        throwListingFailed(folder.path(), code);
+            Sys.close(listing);
+        return code;
     }
     const std::unique_ptr<DIR, int (*)(DIR*)> closer(entries, ::closedir);
 
-    FolderSnapshot files;
+    const int first = files.size();
     for (;;) {
         errno = 0;
         const dirent* entry = Sys.readdir(entries);
         if (!entry) {
             if (errno != 0)
-                throwListingFailed(folder.path(), errno);
+                return errno;
             break;
         }
         const std::size_t length = std::strlen(entry->d_name);
-        if (!isListedName(entry->d_name, length))
+        const bool mp3 = isListedName(entry->d_name, length);
+        // Hidden folders are left out as hidden files are; "." and ".." with them.
+        const bool folderName = subfolders && entry->d_name[0] != '.';
+        if (!mp3 && !folderName)
             continue;
         // The listing tells the type on most file systems; asking lstat for every entry would
         // cost a system call per file.
@@ -96,31 +100,60 @@ FolderSnapshot ListMp3Files(const OpenFolder& folder)
                 typeError = errno;
             else if (S_ISREG(info.st_mode))
                 type = DT_REG;
+            else if (S_ISDIR(info.st_mode))
+                type = DT_DIR;
         }
-        if (typeError == 0 && type != DT_REG)
-            continue;
-        files.add(entry->d_name, length, typeError);
+        if (folderName && type == DT_DIR)
+            subfolders->emplace_back(entry->d_name, length);
+        else if (mp3 && (typeError != 0 || type == DT_REG))
+            files.add(entry->d_name, length, typeError);
     }
-    files.sort();
+    files.sort(first);
+    if (subfolders)
+        std::sort(subfolders->begin(), subfolders->end());
+    return 0;
+}
+
+FolderSnapshot ListMp3Files(const OpenFolder& folder)
+{
+    FolderSnapshot files;
+    if (const int code = ListFolder(folder, files, nullptr); code != 0)
+        throwListingFailed(folder.path(), code);
     return files;
 }
 
 #else
 
-FolderSnapshot ListMp3Files(const OpenFolder& folder)
+int ListFolder(const OpenFolder& folder, FolderSnapshot& files,
+               std::vector<std::string>* subfolders)
 {
     const QDir dir(folder.path());
     if (!dir.isReadable())
-        throwListingFailed(folder.path(), ERROR_ACCESS_DENIED);
-    FolderSnapshot files;
-    QDirIterator it(folder.path(), QDir::Files | QDir::NoSymLinks);
+        return ERROR_ACCESS_DENIED;
+    const int first = files.size();
+    QDirIterator it(folder.path(),
+                    QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
     while (it.hasNext()) {
         it.next();
         const QByteArray name = OpenFolder::nativeName(it.fileName());
-        if (isListedName(name.constData(), std::size_t(name.size())))
+        if (it.fileInfo().isDir()) {
+            if (subfolders && !name.startsWith('.'))
+                subfolders->push_back(name.toStdString());
+        } else if (isListedName(name.constData(), std::size_t(name.size()))) {
             files.add(name.constData(), std::size_t(name.size()), 0);
+        }
     }
-    files.sort();
+    files.sort(first);
+    if (subfolders)
+        std::sort(subfolders->begin(), subfolders->end());
+    return 0;
+}
+
+FolderSnapshot ListMp3Files(const OpenFolder& folder)
+{
+    FolderSnapshot files;
+    if (const int code = ListFolder(folder, files, nullptr); code != 0)
+        throwListingFailed(folder.path(), code);
     return files;
 }
 

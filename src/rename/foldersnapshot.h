@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 namespace sorvane
@@ -26,7 +27,8 @@ public:
     int typeError(int file) const { return m_entries[file].typeError; }
 
     void add(const char* name, std::size_t length, int typeError);
-    void sort();
+    // Sorts the entries from `first` on by their bytes.
+    void sort(int first = 0);
 
 private:
     struct Entry {
@@ -39,5 +41,11 @@ private:
 
 // Throws Error naming the folder when it cannot be listed.
 FolderSnapshot ListMp3Files(const OpenFolder& folder);
+
+// Adds the MP3 files of the open folder to `files`, sorted, and where `subfolders` is given, puts
+// the names of its folders there (not hidden ones, never links). 0, or the system's code when the
+// folder could not be listed.
+int ListFolder(const OpenFolder& folder, FolderSnapshot& files,
+               std::vector<std::string>* subfolders);
 
 } // namespace sorvane

@@ -37,24 +37,34 @@ NameVerdict DecideName(const NameParts& parts)
         return verdict;
     }
     QString name = ComposeName(parts);
-    // Qt takes "/" as a separator on every platform, so that one is refused everywhere.
+    // One pass over the name: a separator anywhere refuses it before anything else, then the
+    // first control character; meanwhile its length in UTF-8.
     const QChar separator = QDir::separator();
+    char16_t control = 0;
+    bool hasControl = false;
     qsizetype bytes = 0;
-    qsizetype stemEnd = name.size() - Extension.size();
-    for (qsizetype i = 0; i < name.size(); ++i) {
-        const QChar c = name.at(i);
+    for (const QChar c : std::as_const(name)) {
+        // Qt takes "/" as a separator on every platform, so that one is refused everywhere.
         if (c == QLatin1Char('/') || c == separator) {
             verdict.refused = {&RenameFailure::NameHasSeparator, 0};
             return verdict;
         }
-    }
-    for (const char32_t c : name.toUcs4()) {
-        if (IsControlCharacter(c)) {
-            verdict.refused = {&RenameFailure::NameHasControl, int(c)};
-            return verdict;
+        const char16_t u = c.unicode();
+        if (!hasControl && IsControlCharacter(u)) {
+            hasControl = true;
+            control = u;
         }
-        bytes += utf8Size(c);
+        bytes += u < 0x80              ? 1
+                 : u < 0x800           ? 2
+                 : c.isHighSurrogate() ? 4
+                 : c.isLowSurrogate()  ? 0
+                                       : 3;
     }
+    if (hasControl) {
+        verdict.refused = {&RenameFailure::NameHasControl, int(control)};
+        return verdict;
+    }
+    qsizetype stemEnd = name.size() - Extension.size();
     const QStringView stem = QStringView(name).left(stemEnd);
     if (!stem.isEmpty() && onlySeparatorsAndSpaces(stem)) {
         verdict.refused = {&RenameFailure::NoTextForName, 0};

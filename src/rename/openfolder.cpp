@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #endif
 
 namespace sorvane
@@ -45,6 +46,34 @@ OpenFolder::OpenFolder(const QString& path) : m_path(path)
     }
 }
 
+std::unique_ptr<OpenFolder> OpenFolder::child(const OpenFolder& parent, const char* name,
+                                              int& error)
+{
+    FileDescriptor fd(
+        Sys.openat(parent.fd(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0));
+    if (!fd.isOpen()) {
+        error = errno;
+        return nullptr;
+    }
+    std::unique_ptr<OpenFolder> folder(new OpenFolder());
+    folder->m_path = QDir(parent.path()).filePath(displayName(name));
+    folder->m_fd = std::move(fd);
+    return folder;
+}
+
+OpenFolder::Identity OpenFolder::identity() const
+{
+    Identity identity;
+    struct statx info = {};
+    if (Sys.statx(fd(), "", AT_EMPTY_PATH, STATX_INO | STATX_MNT_ID, &info) != 0)
+        return identity;
+    identity.device = makedev(info.stx_dev_major, info.stx_dev_minor);
+    identity.inode = info.stx_ino;
+    identity.knowsMount = (info.stx_mask & STATX_MNT_ID) != 0;
+    identity.mount = info.stx_mnt_id;
+    return identity;
+}
+
 bool OpenFolder::sameAs(const OpenFolder& other) const
 {
     struct stat mine = {}, theirs = {};
@@ -74,6 +103,24 @@ OpenFolder::OpenFolder(const QString& path) : m_path(path)
         throw Error(
             QStringLiteral("Не удалось открыть папку %1: это не папка.").arg(QuotedPath(path)));
     }
+}
+
+std::unique_ptr<OpenFolder> OpenFolder::child(const OpenFolder& parent, const char* name,
+                                              int& error)
+{
+    const QString path = QDir(parent.path()).filePath(displayName(name));
+    if (!QFileInfo(path).isDir() || QFileInfo(path).isSymLink()) {
+        error = ERROR_PATH_NOT_FOUND;
+        return nullptr;
+    }
+    std::unique_ptr<OpenFolder> folder(new OpenFolder());
+    folder->m_path = path;
+    return folder;
+}
+
+OpenFolder::Identity OpenFolder::identity() const
+{
+    return Identity();
 }
 
 bool OpenFolder::sameAs(const OpenFolder& other) const

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <memory>
+
 #ifdef Q_OS_UNIX
 #include "base/syscalls.h"
 #include "rename/spellings.h"
@@ -21,6 +23,30 @@ class OpenFolder
 public:
     // Throws Error naming the folder when it cannot be opened.
     explicit OpenFolder(const QString& path);
+
+    // The folder `name` inside `parent`, entered only as a folder of its own, never through a
+    // symbolic link; null with the system's code in `error` when it cannot be.
+    static std::unique_ptr<OpenFolder> child(const OpenFolder& parent, const char* name,
+                                             int& error);
+
+    // What tells one folder from another: device and inode, and the mount it is on where the
+    // system says (a bind mount keeps the device; a btrfs subvolume changes it on one mount).
+    struct Identity {
+        quint64 device = 0;
+        quint64 inode = 0;
+        quint64 mount = 0;
+        bool knowsMount = false;
+        bool sameFolder(const Identity& other) const
+        {
+            return device == other.device && inode == other.inode;
+        }
+        bool sameMount(const Identity& other) const
+        {
+            return knowsMount && other.knowsMount ? mount == other.mount : device == other.device;
+        }
+    };
+    // Zeroes when the system cannot say.
+    Identity identity() const;
 
     const QString& path() const { return m_path; }
 
@@ -48,6 +74,8 @@ public:
 #endif
 
 private:
+    OpenFolder() = default;
+
     QString m_path;
 #ifdef Q_OS_UNIX
     FileDescriptor m_fd;

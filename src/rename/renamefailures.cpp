@@ -31,4 +31,19 @@ const FailureKind LeftAside{[](int error) {
         .arg(SystemReason(error));
 }};
 
+const FailureKind FolderUnreadable{[](int error) {
+    return QStringLiteral("папку не удалось открыть или прочитать: %1").arg(SystemReason(error));
+}};
+const FailureKind OtherMount{[](int) {
+    return QStringLiteral("папка на другой файловой системе (точка монтирования): не пройдена");
+}};
+const FailureKind FolderWalked{[](int) {
+    return QStringLiteral("папка уже пройдена (петля или привязка): не пройдена снова");
+}};
+const FailureKind FolderTooDeep{
+    [](int) { return QStringLiteral("папка вложена глубже 256 уровней: не пройдена"); }};
+const FailureKind FolderChanged{[](int) {
+    return QStringLiteral("папка изменилась или исчезла после просмотра: файлы в ней не тронуты");
+}};
+
 } // namespace sorvane::RenameFailure

@@ -19,6 +19,13 @@ extern const FailureKind SourceGone;
 extern const FailureKind TypeUnreadable; // error: the listing could not tell what the entry is
 extern const FailureKind NotReached;     // the run was stopped before this file
 extern const FailureKind LeftAside;      // error: a step failed and the file keeps its name aside
+
+// Why a folder of a tree was not entered, or its files not renamed.
+extern const FailureKind FolderUnreadable; // error: the system's code
+extern const FailureKind OtherMount;
+extern const FailureKind FolderWalked;
+extern const FailureKind FolderTooDeep;
+extern const FailureKind FolderChanged;
 } // namespace RenameFailure
 
 } // namespace sorvane

@@ -1,6 +1,7 @@
 #include "rename/tagreader.h"
 
-#include "rename/foldersnapshot.h"
+#include "rename/folderchain.h"
+#include "rename/foldertree.h"
 #include "rename/openfolder.h"
 #include "rename/renamefailures.h"
 
@@ -12,16 +13,6 @@ namespace sorvane
 namespace
 {
 
-TagRead readTag(const OpenFolder& folder, const FolderSnapshot& files, int file)
-{
-    TagRead read;
-    if (const int typeError = files.typeError(file); typeError != 0)
-        read.outcome = {&RenameFailure::TypeUnreadable, typeError};
-    else
-        read.outcome = folder.readTagBytes(files.name(file), read.bytes);
-    return read;
-}
-
 void relax()
 {
 #if defined(__x86_64__) || defined(__i386__)
@@ -31,10 +22,10 @@ void relax()
 
 } // namespace
 
-TagReader::TagReader(const OpenFolder& folder, const FolderSnapshot& files, bool ahead)
-    : m_folder(folder), m_files(files)
+TagReader::TagReader(const OpenFolder& root, const FolderTree& tree, bool ahead)
+    : m_tree(tree), m_chain(std::make_unique<FolderChain>(root, tree))
 {
-    if (!ahead || files.size() < 2)
+    if (!ahead || tree.files.size() < 2)
         return;
     try {
         m_thread = std::thread([this] { readAhead(); });
@@ -52,10 +43,26 @@ TagReader::~TagReader()
     m_thread.join();
 }
 
+TagRead TagReader::read(int file)
+{
+    if (const int folder = m_tree.folderOf(file); folder != m_folder) {
+        m_folder = folder;
+        m_open = m_chain->open(folder, m_folderFailure);
+    }
+    TagRead read;
+    if (!m_open)
+        read.outcome = m_folderFailure;
+    else if (const int typeError = m_tree.files.typeError(file); typeError != 0)
+        read.outcome = {&RenameFailure::TypeUnreadable, typeError};
+    else
+        read.outcome = m_open->readTagBytes(m_tree.files.name(file), read.bytes);
+    return read;
+}
+
 TagRead TagReader::next(int file)
 {
     if (!m_thread.joinable())
-        return readTag(m_folder, m_files, file);
+        return read(file);
     waitUntil(m_renamerWaiting, m_renamerWakes, [&] { return m_read > file; });
     const TagRead read = m_ring[std::size_t(file) % RingSize];
     m_taken = file + 1;
@@ -66,7 +73,7 @@ TagRead TagReader::next(int file)
 
 void TagReader::readAhead()
 {
-    for (int file = 0; file < m_files.size(); ++file) {
+    for (int file = 0; file < m_tree.files.size(); ++file) {
         if (file - m_taken >= RingSize) {
             m_readerNeeds = file - RingSize + Stretch;
             waitUntil(m_readerWaiting, m_readerWakes,
@@ -75,7 +82,7 @@ void TagReader::readAhead()
         if (m_stop)
             return;
         // The slot is free: the renaming thread took it and will not look at it again.
-        m_ring[std::size_t(file) % RingSize] = readTag(m_folder, m_files, file);
+        m_ring[std::size_t(file) % RingSize] = read(file);
         m_read = file + 1;
         wake(m_renamerWaiting, m_renamerWakes);
     }

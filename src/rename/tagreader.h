@@ -6,13 +6,15 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 namespace sorvane
 {
 
-class FolderSnapshot;
+class FolderChain;
+class FolderTree;
 class OpenFolder;
 
 struct TagRead {
@@ -27,7 +29,9 @@ struct TagRead {
 class TagReader
 {
 public:
-    TagReader(const OpenFolder& folder, const FolderSnapshot& files, bool ahead);
+    // The files of the tree walked from root, each read in its own folder, reopened as the
+    // renaming thread reopens it.
+    TagReader(const OpenFolder& root, const FolderTree& tree, bool ahead);
     ~TagReader();
 
     TagReader(const TagReader&) = delete;
@@ -42,12 +46,16 @@ private:
     static constexpr int SpinsBeforeSleep = 4000;
 
     void readAhead();
+    TagRead read(int file);
     template <typename Condition>
     void waitUntil(std::atomic<bool>& waiting, std::condition_variable& wakes, Condition ready);
     void wake(const std::atomic<bool>& waiting, std::condition_variable& wakes);
 
-    const OpenFolder& m_folder;
-    const FolderSnapshot& m_files;
+    const FolderTree& m_tree;
+    std::unique_ptr<FolderChain> m_chain; // the reading thread's own
+    int m_folder = -1;                    // the folder the chain last opened, and the outcome
+    const OpenFolder* m_open = nullptr;
+    Outcome m_folderFailure;
     std::array<TagRead, RingSize> m_ring{};
     std::atomic<int> m_read{0};        // files read so far
     std::atomic<int> m_taken{0};       // files handed over so far

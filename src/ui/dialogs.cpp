@@ -1,5 +1,8 @@
 #include "ui/dialogs.h"
 
+#include "base/error.h"
+#include "ui/summarydialog.h"
+
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -20,6 +23,7 @@ namespace
 class ProgressDialog : public Progress
 {
 public:
+    // A total of 0 is a walk through folders: how many is not known ahead.
     ProgressDialog(QWidget* parent, int total) : m_dialog(parent), m_total(total)
     {
         m_dialog.setWindowTitle(QStringLiteral("Sorvane"));
@@ -34,13 +38,16 @@ public:
         m_dialog.show();
     }
 
-    void setProgress(int done, const QString& fileName) override
+    void setProgress(int done, const QString& name) override
     {
+        const QString quoted = name.isEmpty() ? QString() : QStringLiteral("«%1»").arg(name);
+        if (m_total == 0) {
+            m_dialog.setLabelText(
+                QStringLiteral("Просмотрено папок: %1\n%2").arg(done).arg(quoted));
+            return;
+        }
         m_dialog.setLabelText(
-            QStringLiteral("Обработано файлов: %1 из %2\n%3")
-                .arg(done)
-                .arg(m_total)
-                .arg(fileName.isEmpty() ? QString() : QStringLiteral("«%1»").arg(fileName)));
+            QStringLiteral("Обработано файлов: %1 из %2\n%3").arg(done).arg(m_total).arg(quoted));
         m_dialog.setValue(done);
     }
 
@@ -52,6 +59,11 @@ private:
 };
 
 } // namespace
+
+QString SummaryDetailsText(const Summary& summary)
+{
+    return DetailsText(summary.folder, summary.emptyFolder, summary.rows);
+}
 
 QString StartFolder()
 {
@@ -158,6 +170,30 @@ void QtDialogs::showMessage(QWidget* parent, MessageIcon icon, const QString& te
 std::unique_ptr<Progress> QtDialogs::showProgress(QWidget* parent, int total)
 {
     return std::make_unique<ProgressDialog>(parent, total);
+}
+
+Answer QtDialogs::ask(QWidget* parent, const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Sorvane"), text, QMessageBox::NoButton,
+                    parent);
+    // Texts set here, not left to Qt's translations or the platform's theme.
+    QPushButton* yes = box.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("Отмена"), QMessageBox::RejectRole);
+    box.setDefaultButton(yes);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == yes)
+        return Answer::Yes;
+    if (box.clickedButton() == no)
+        return Answer::No;
+    return Answer::Cancel;
+}
+
+void QtDialogs::showSummary(QWidget* parent, const Summary& summary)
+{
+    SummaryDialog dialog(parent, summary);
+    dialog.exec();
 }
 
 } // namespace sorvane

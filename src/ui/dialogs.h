@@ -1,8 +1,11 @@
 #pragma once
 
+#include "rename/folderreport.h"
+
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 class QWidget;
 
@@ -16,10 +19,25 @@ class Progress
 {
 public:
     virtual ~Progress() = default;
-    // `done` files of the total, and the name of the file at hand.
-    virtual void setProgress(int done, const QString& fileName) = 0;
+    // A run: `done` files of the total, and the file at hand (its path below the chosen folder).
+    // A walk: `done` folders seen, and the folder at hand.
+    virtual void setProgress(int done, const QString& name) = 0;
     virtual bool wasCanceled() const = 0;
 };
+
+// What the summary of a folder run shows.
+struct Summary {
+    QString text;       // "Готово!" or "N файлов не переименовано!"
+    QString secondLine; // after a stop: "Остановлено: ..."; else empty
+    QString folder;     // the chosen folder
+    bool emptyFolder = false;
+    std::vector<DetailsRow> rows;
+};
+
+// The details as text, as Копировать and Сохранить… give them: UTF-8, a line per row.
+QString SummaryDetailsText(const Summary& summary);
+
+enum class Answer { Yes, No, Cancel };
 
 // Every modal dialog the window shows goes through here, so tests can script the user's answers.
 class Dialogs
@@ -41,8 +59,16 @@ public:
     virtual void showMessage(QWidget* parent, MessageIcon icon, const QString& text,
                              const QString& details) = 0;
 
-    // A progress dialog modal to parent, with a Cancel button, for a run over `total` files.
+    // A progress dialog modal to parent, with a Cancel button, for a run over `total` files, or
+    // with a total of 0, for a walk through a tree of folders.
     virtual std::unique_ptr<Progress> showProgress(QWidget* parent, int total) = 0;
+
+    // A question with the buttons "Да" (the default), "Нет" and "Отмена" (also Escape) and the
+    // title "Sorvane"; returns when the user answers.
+    virtual Answer ask(QWidget* parent, const QString& text) = 0;
+
+    // The summary of a folder run, with its details in a view the user can resize, copy and save.
+    virtual void showSummary(QWidget* parent, const Summary& summary) = 0;
 };
 
 // Where the first dialog of a run opens: the user's Music folder, else the home folder.
@@ -63,6 +89,8 @@ public:
     void showMessage(QWidget* parent, MessageIcon icon, const QString& text,
                      const QString& details) override;
     std::unique_ptr<Progress> showProgress(QWidget* parent, int total) override;
+    Answer ask(QWidget* parent, const QString& text) override;
+    void showSummary(QWidget* parent, const Summary& summary) override;
 
     // Looks up ahead what message boxes need, so no summary waits for the icon theme.
     static void prepareMessages(QWidget* parent);

@@ -3,6 +3,8 @@
 #include "base/error.h"
 #include "base/stoppolicy.h"
 #include "rename/folderrun.h"
+#include "rename/foldertree.h"
+#include "rename/openfolder.h"
 #include "rename/renamefile.h"
 #include "rename/tagloading.h"
 #include "tag/tagrecord.h"
@@ -303,32 +305,47 @@ void frmMain::RenameChosen()
 
 // Between files of a long run: keeps the window painting and answering the desktop, and after
 // a second shows progress with a Cancel button. Cheap when nothing is due.
-class frmMain::RunProgress : public RunObserver
+// Between the folders of a walk and the files of a run: keeps the window painting and answering
+// the desktop, and after a second shows progress with a Cancel button. Cheap when nothing is due.
+class frmMain::RunProgress : public RunObserver, public WalkObserver
 {
 public:
-    explicit RunProgress(frmMain& window) : m_window(window) { m_clock.start(); }
+    // A total of 0 for the walk, whose size is not known ahead.
+    RunProgress(frmMain& window, int total) : m_window(window), m_total(total) { m_clock.start(); }
 
-    bool proceed(int done, const FolderSnapshot& files) override
+    bool proceed(int done, const FolderTree& tree) override
     {
-        const qint64 now = m_clock.elapsed();
-        if (now - m_lastPump < PumpInterval)
-            return true;
-        m_lastPump = now;
-        if (!m_dialog && now >= ShowAfter)
-            m_dialog = m_window.m_dialogs.showProgress(&m_window, files.size());
-        if (m_dialog)
-            m_dialog->setProgress(done, files.displayName(done));
-        // Until the modal dialog blocks the window, clicks on it must wait for the run's end.
-        QCoreApplication::processEvents(m_dialog ? QEventLoop::AllEvents
-                                                 : QEventLoop::ExcludeUserInputEvents);
-        return !(m_dialog && m_dialog->wasCanceled()) && !m_window.m_closeRequested;
+        return tick(done, [&] { return tree.displayPath(done); });
+    }
+
+    bool walking(int folders, int, const QString& folder) override
+    {
+        return tick(folders, [&] { return QDir::toNativeSeparators(folder); });
     }
 
 private:
     static constexpr qint64 PumpInterval = 40; // ms
     static constexpr qint64 ShowAfter = 1000;  // ms
 
+    template <typename Name> bool tick(int done, Name name)
+    {
+        const qint64 now = m_clock.elapsed();
+        if (now - m_lastPump < PumpInterval)
+            return true;
+        m_lastPump = now;
+        if (!m_dialog && now >= ShowAfter)
+            m_dialog = m_window.m_dialogs.showProgress(&m_window, m_total);
+        if (m_dialog)
+            m_dialog->setProgress(done, name());
+        // Until the modal dialog blocks the window, clicks on it must wait for the run's end.
+        QCoreApplication::processEvents(m_dialog ? QEventLoop::AllEvents
+                                                 : QEventLoop::ExcludeUserInputEvents);
+        return !(m_dialog && m_dialog->wasCanceled()) && !m_window.m_closeRequested &&
+               !StopRequested();
+    }
+
     frmMain& m_window;
+    int m_total;
     QElapsedTimer m_clock;
     qint64 m_lastPump = 0;
     std::unique_ptr<Progress> m_dialog;
@@ -340,26 +357,61 @@ void frmMain::FolderRun()
     if (folder.isEmpty())
         return;
     setFolderPath(folder);
-    FolderReport report;
-    QString listingFailure;
     m_running = true;
+    const auto finish = [this] {
+        m_running = false;
+        // Closed meanwhile, or told to quit by a signal: the run stopped as on Cancel, and no box
+        // is shown.
+        if (m_closeRequested || StopRequested()) {
+            close();
+            return true;
+        }
+        return false;
+    };
+    std::unique_ptr<OpenFolder> root;
+    FolderTree tree;
     try {
-        RunProgress progress(*this);
-        report = RenameFolder(*this, {&progress, m_readAhead});
+        root = std::make_unique<OpenFolder>(folder);
+        RunProgress walking(*this, 0);
+        tree = WalkFolder(*root, true, &walking);
+    } catch (const Error& error) {
+        if (!finish())
+            showFailure(error.message());
+        return;
+    }
+    if (tree.cancelled) {
+        finish();
+        return;
+    }
+    if (tree.filesBelow() == 0) {
+        tree.keepChosenFolderOnly(); // no question, and the run is what it always was
+    } else {
+        const Answer answer = m_dialogs.ask(
+            this, QStringLiteral("В подпапках тоже есть MP3-файлы: %1 в %2 папках. Переименовать "
+                                 "и их?")
+                      .arg(tree.filesBelow())
+                      .arg(tree.foldersBelowWithFiles()));
+        if (answer == Answer::Cancel) {
+            finish();
+            return;
+        }
+        if (answer == Answer::No)
+            tree.keepChosenFolderOnly();
+    }
+    FolderReport report;
+    QString failure;
+    try {
+        RunProgress progress(*this, tree.files.size());
+        report = RenameTree(*this, *root, std::move(tree), {&progress, m_readAhead});
         if (report.loaded)
             showTagKind(*report.loaded);
     } catch (const Error& error) {
-        listingFailure = error.message();
+        failure = error.message();
     }
-    m_running = false;
-    // Closed meanwhile, or told to quit by a signal: the run stopped as on Cancel, and no box is
-    // shown.
-    if (m_closeRequested || StopRequested()) {
-        close();
+    if (finish())
         return;
-    }
-    if (!listingFailure.isEmpty())
-        showFailure(listingFailure);
+    if (!failure.isEmpty())
+        showFailure(failure);
     else
         showSummary(report);
 }
@@ -374,11 +426,15 @@ void frmMain::showTagKind(TagKind kind)
 void frmMain::showSummary(const FolderReport& report)
 {
     const int failures = FailCount();
-    m_dialogs.showMessage(this, MessageIcon::Information,
-                          failures > 0 ? QString::number(failures) +
-                                             QStringLiteral(" файлов не переименовано!")
-                                       : QStringLiteral("Готово!"),
-                          DetailsText(report));
+    Summary summary;
+    summary.text = failures > 0
+                       ? QString::number(failures) + QStringLiteral(" файлов не переименовано!")
+                       : QStringLiteral("Готово!");
+    summary.secondLine = StoppedLine(report);
+    summary.folder = report.folder;
+    summary.emptyFolder = report.tree.files.size() == 0 && report.tree.skipped.empty();
+    summary.rows = DetailsRows(report);
+    m_dialogs.showSummary(this, summary);
 }
 
 void frmMain::closeEvent(QCloseEvent* event)

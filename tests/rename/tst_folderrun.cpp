@@ -149,7 +149,7 @@ private slots:
         m_model.setFolderPath(folder());
         const FolderReport report = RenameFolder(m_model);
         QCOMPARE(report.notRenamed.size(), std::size_t(1));
-        QCOMPARE(report.files.displayName(report.notRenamed[0].file), QStringLiteral("locked.mp3"));
+        QCOMPARE(report.tree.displayPath(report.notRenamed[0].file), QStringLiteral("locked.mp3"));
         QCOMPARE(report.notRenamed[0].outcome.failure, &RenameFailure::TypeUnreadable);
         QCOMPARE(report.notRenamed[0].outcome.error, EACCES);
         QCOMPARE(names(),
@@ -179,9 +179,10 @@ private slots:
             const QString aside = QStringLiteral("sorvane-%1-0.mp3").arg(::getpid());
             QCOMPARE(names(), QStringList{aside});
             QCOMPARE(report.notRenamed.size(), std::size_t(1));
-            QVERIFY2(
-                DetailsText(report).contains(QStringLiteral("«%1» (было «nova_x.mp3»)").arg(aside)),
-                qPrintable(DetailsText(report)));
+            const QString details = DetailsText(report);
+            QVERIFY2(details.contains(QStringLiteral("\n«%1» → «Nova_X.mp3»: ").arg(aside)) &&
+                         details.contains(QStringLiteral("прежде файл назывался «nova_x.mp3»")),
+                     qPrintable(details));
         }
         QCOMPARE(run(), 0);
         QCOMPARE(names(), QStringList{QStringLiteral("Nova_X.mp3")});

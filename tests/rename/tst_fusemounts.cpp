@@ -297,7 +297,7 @@ private slots:
         const FolderReport report = RenameFolder(model);
         QStringList reasons;
         for (const NotRenamed& file : report.notRenamed)
-            reasons << report.files.displayName(file.file) + QStringLiteral(": ") +
+            reasons << report.tree.displayPath(file.file) + QStringLiteral(": ") +
                            Reason(file.outcome);
         QVERIFY2(model.FailCount() == notRenamed, qPrintable(reasons.join(QLatin1Char('\n'))));
 

@@ -34,6 +34,11 @@ public:
     int progressShown = 0;
     QList<ProgressUpdate> progressUpdates;
     int cancelAfterUpdates = -1;
+    QList<int> progressTotals; // 0 for a walk
+    // The questions asked, and the answers to give (Cancel when none is left).
+    QStringList questions;
+    QQueue<sorvane::Answer> answers;
+    QList<sorvane::Summary> summaries;
 
     QString getOpenFileName(QWidget*, const QString& title, const QString& filter,
                             const QString& startPath) override
@@ -59,10 +64,27 @@ public:
         messages.append({icon, text, details});
     }
 
-    std::unique_ptr<sorvane::Progress> showProgress(QWidget*, int) override
+    std::unique_ptr<sorvane::Progress> showProgress(QWidget*, int total) override
     {
         ++progressShown;
+        progressTotals << total;
         return std::make_unique<ScriptedProgress>(*this);
+    }
+
+    sorvane::Answer ask(QWidget*, const QString& text) override
+    {
+        questions << text;
+        return answers.isEmpty() ? sorvane::Answer::Cancel : answers.dequeue();
+    }
+
+    // A summary is recorded as a message too: its text (and second line) and its details' text.
+    void showSummary(QWidget*, const sorvane::Summary& summary) override
+    {
+        summaries.append(summary);
+        messages.append({sorvane::MessageIcon::Information, summary.text,
+                         summary.rows.empty() && !summary.emptyFolder
+                             ? QString()
+                             : sorvane::SummaryDetailsText(summary)});
     }
 
 private:
@@ -70,9 +92,9 @@ private:
     {
     public:
         explicit ScriptedProgress(ScriptedDialogs& owner) : m_owner(owner) {}
-        void setProgress(int done, const QString& fileName) override
+        void setProgress(int done, const QString& name) override
         {
-            m_owner.progressUpdates.append({done, fileName});
+            m_owner.progressUpdates.append({done, name});
         }
         bool wasCanceled() const override
         {

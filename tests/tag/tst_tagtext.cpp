@@ -98,8 +98,9 @@ private slots:
             << 1252 << TagKind::ID3v22 << blueSky;
         // Frames marked Latin-1 but written by a Russian Windows tagger.
         QTest::newRow("2.3, cp1251 bytes in Latin-1 frames")
-            << testing::id3v2Tag(3, {{"TIT2", QByteArray(1, 0) + cp1251(QStringLiteral("Группа крови"))},
-                                     {"TPE1", QByteArray(1, 0) + cp1251(QStringLiteral("Кино"))}}) +
+            << testing::id3v2Tag(
+                   3, {{"TIT2", QByteArray(1, 0) + cp1251(QStringLiteral("Группа крови"))},
+                       {"TPE1", QByteArray(1, 0) + cp1251(QStringLiteral("Кино"))}}) +
                    audio()
             << 1251 << TagKind::ID3v23 << QStringList{"Группа крови", "Кино", "", "", "", ""};
         QTest::newRow("text genre as it is, 147 and up empty")

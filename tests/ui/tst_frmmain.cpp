@@ -3,15 +3,19 @@
 #include "support/tagfiles.h"
 #include "ui/dialogs.h"
 #include "ui/frmmain.h"
+#include "ui/summarydialog.h"
 
 #include <QAccessible>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QDirIterator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QStyleOptionButton>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -21,6 +25,8 @@
 
 using namespace sorvane;
 using testing::ScriptedDialogs;
+
+Q_DECLARE_METATYPE(sorvane::Answer)
 
 class MainWindowTest : public QObject
 {
@@ -512,6 +518,44 @@ private slots:
             qPrintable(details));
     }
 
+    void subfolderQuestion_data()
+    {
+        QTest::addColumn<Answer>("answer");
+        QTest::addColumn<QStringList>("renamed");
+        QTest::newRow("Да") << Answer::Yes
+                            << QStringList{"Nova_Top.mp3", "sub/Nova_A.mp3",
+                                           "sub/deeper/Nova_B.mp3"};
+        QTest::newRow("Нет") << Answer::No << QStringList{"Nova_Top.mp3"};
+        QTest::newRow("Отмена") << Answer::Cancel << QStringList{};
+    }
+
+    // Subfolders with MP3 files bring one question; the answer decides what is renamed.
+    void subfolderQuestion()
+    {
+        QFETCH(Answer, answer);
+        QFETCH(QStringList, renamed);
+        addFile(QStringLiteral("top.mp3"), {"Top", "Nova"});
+        QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("sub/deeper")));
+        addFile(QStringLiteral("sub/a.mp3"), {"A", "Nova"});
+        addFile(QStringLiteral("sub/deeper/b.mp3"), {"B", "Nova"});
+        m_dialogs->answers.enqueue(answer);
+        m_dialogs->folderAnswers.enqueue(m_dir->path());
+        click("cmdFolder");
+        QCOMPARE(m_dialogs->questions,
+                 QStringList{QStringLiteral(
+                     "В подпапках тоже есть MP3-файлы: 2 в 2 папках. Переименовать и их?")});
+        QStringList found;
+        for (QDirIterator it(m_dir->path(), QDir::Files, QDirIterator::Subdirectories);
+             it.hasNext();) {
+            const QString name = QDir(m_dir->path()).relativeFilePath(it.next());
+            if (name.contains(QLatin1String("Nova_")))
+                found << name;
+        }
+        found.sort();
+        QCOMPARE(found, renamed);
+        QCOMPARE(m_dialogs->summaries.size(), answer == Answer::Cancel ? 0 : 1);
+    }
+
     // A run longer than a second shows progress, keeps the window answering, and stops at
     // Cancel with a true count.
     void longRunShowsProgressAndStopsAtCancel()
@@ -542,9 +586,13 @@ private slots:
         QCOMPARE(entries.filter(QStringLiteral("Nova_")).size(), last.done);
         QCOMPARE(lastMessage().text,
                  QStringLiteral("%1 файлов не переименовано!").arg(120 - last.done));
+        QCOMPARE(m_dialogs->summaries.last().secondLine,
+                 QStringLiteral("Остановлено: %1 файлов переименовано, %2 не обработано.")
+                     .arg(last.done)
+                     .arg(120 - last.done));
         const QStringList lines = lastMessage().details.split(QLatin1Char('\n'));
         QCOMPARE(lines.filter(QStringLiteral("остановлено")).size(), 120 - last.done);
-        QVERIFY(lines.at(2).startsWith(QStringLiteral("«%1»").arg(last.fileName)));
+        QVERIFY(lines.at(1).startsWith(QStringLiteral("«%1»").arg(last.fileName)));
     }
 
     // A short run shows no progress dialog at all.
@@ -554,6 +602,7 @@ private slots:
         m_dialogs->folderAnswers.enqueue(m_dir->path());
         click("cmdFolder");
         QCOMPARE(m_dialogs->progressShown, 0);
+        QVERIFY(m_dialogs->questions.isEmpty());
         QCOMPARE(lastMessage().text, QStringLiteral("Готово!"));
         QVERIFY(lastMessage().details.isEmpty());
     }
@@ -614,6 +663,61 @@ private slots:
         QCOMPARE(text, QStringLiteral("Готово!"));
         QCOMPARE(icon, QMessageBox::Information);
         QCOMPARE(buttons.size(), 1);
+    }
+
+    // The real question and summary: the question's buttons speak Russian whatever Qt's
+    // translations say, Да is the default and Escape cancels; the summary's details are a view
+    // that copies and saves exactly its lines.
+    void realQuestionAndSummary()
+    {
+        QStringList captions;
+        QString defaultCaption;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            for (QAbstractButton* button : box->buttons())
+                captions << button->text();
+            defaultCaption = box->defaultButton()->text();
+            QTest::keyClick(box, Qt::Key_Escape);
+        });
+        poll.start(20);
+        QCOMPARE(QtDialogs().ask(m_window.get(), QStringLiteral("?")), Answer::Cancel);
+        poll.stop();
+        captions.sort();
+        QCOMPARE(captions, (QStringList{"Да", "Нет", "Отмена"}));
+        QCOMPARE(defaultCaption, QStringLiteral("Да"));
+
+        Summary summary;
+        summary.text = QStringLiteral("1 файлов не переименовано!");
+        summary.folder = m_dir->path();
+        summary.rows = {{"a/b.mp3", "Nova_X.mp3", "файл «Nova_X.mp3» уже существует"},
+                        {"c.mp3", QString(), "нет тега (ни ID3v1, ни ID3v2, ни APEv2)"}};
+        const QString saved = m_dir->filePath(QStringLiteral("details.txt"));
+        int rows = 0;
+        bool written = false;
+        QTimer pollSummary;
+        connect(&pollSummary, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<SummaryDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            rows = dialog->findChild<QTableView*>(QStringLiteral("details"))->model()->rowCount();
+            QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("copy")),
+                              Qt::LeftButton);
+            written = dialog->saveTo(saved);
+            dialog->accept();
+        });
+        pollSummary.start(20);
+        QtDialogs().showSummary(m_window.get(), summary);
+        QCOMPARE(rows, 2);
+        const QString expected =
+            QStringLiteral("Папка «%1».\n«a/b.mp3» → «Nova_X.mp3»: файл «Nova_X.mp3» уже "
+                           "существует.\n«c.mp3»: нет тега (ни ID3v1, ни ID3v2, ни APEv2).")
+                .arg(m_dir->path());
+        QCOMPARE(QApplication::clipboard()->text(), expected);
+        QVERIFY(written);
+        QCOMPARE(testing::readFile(saved), (expected + QLatin1Char('\n')).toUtf8());
     }
 };
 

@@ -14,6 +14,7 @@
 #include <sstream>
 
 using namespace sorvane;
+using sorvane::Answer;
 using testing::ScriptedDialogs;
 using testing::V1Tag;
 namespace fs = std::filesystem;
@@ -170,8 +171,14 @@ private slots:
         frmMain window(dialogs);
         window.show();
         dialogs.folderAnswers.enqueue(QString::fromStdString(m_music.native()));
+        // The folder named like a song holds an MP3 file: the question comes, and the whole
+        // tree is renamed.
+        dialogs.answers.enqueue(Answer::Yes);
         QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("cmdFolder")),
                           Qt::LeftButton);
+        QCOMPARE(dialogs.questions,
+                 QStringList{QStringLiteral(
+                     "В подпапках тоже есть MP3-файлы: 1 в 1 папках. Переименовать и их?")});
 
         const auto musicAfter = snapshot(m_music);
         // Every file's bytes are still in the folder, each exactly once.
@@ -219,10 +226,10 @@ private slots:
 
         // Every file not renamed is in the details, in the order of the run, with its reason.
         QCOMPARE(dialogs.messages.size(), 1);
-        QCOMPARE(dialogs.messages.last().text, QStringLiteral("12 файлов не переименовано!"));
+        QCOMPARE(dialogs.messages.last().text, QStringLiteral("13 файлов не переименовано!"));
         const std::pair<const char*, const char*> notRenamed[] = {
-            {"04 collide.mp3", "файл с новым именем уже существует"},
-            {"05 exists.mp3", "файл с новым именем уже существует"},
+            {"04 collide.mp3", "→ «Twin_Same.mp3»: файл «Twin_Same.mp3» уже существует"},
+            {"05 exists.mp3", "→ «Existing_Target.mp3»: файл «Existing_Target.mp3» уже существует"},
             {"06 short.mp3", "короче 128 байт"},
             {"07 blank.mp3", "не выбрана ни одна часть имени"},
             {"08 blank.mp3", "не выбрана ни одна часть имени"},
@@ -233,23 +240,25 @@ private slots:
             {"15 control.mp3", "управляющий символ"},
             {"16 dot title.mp3", "начинается с точки"},
             {"17 undefined byte.mp3", "в имени управляющий символ U+0098"},
+            {"folder.mp3/inner.mp3", "тега в нём нет"},
         };
         const QStringList lines = dialogs.messages.last().details.split(QLatin1Char('\n'));
-        QCOMPARE(lines.size(), 2 + int(std::size(notRenamed)));
+        QCOMPARE(lines.size(), 1 + int(std::size(notRenamed)));
         QVERIFY(lines.at(0).contains(QString::fromStdString(m_music.native())));
         for (std::size_t i = 0; i < std::size(notRenamed); ++i) {
-            const QString line = lines.at(int(i) + 2);
-            QVERIFY2(line.startsWith(QStringLiteral("«%1»: ").arg(notRenamed[i].first)) &&
+            const QString line = lines.at(int(i) + 1);
+            QVERIFY2(line.startsWith(QStringLiteral("«%1»").arg(notRenamed[i].first)) &&
                          line.contains(QString::fromUtf8(notRenamed[i].second)),
                      qPrintable(line));
         }
 
         // A second run finds the same twelve and moves nothing.
         dialogs.folderAnswers.enqueue(QString::fromStdString(m_music.native()));
+        dialogs.answers.enqueue(Answer::Yes);
         QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("cmdFolder")),
                           Qt::LeftButton);
         QCOMPARE(snapshot(m_music), musicAfter);
-        QCOMPARE(dialogs.messages.last().text, QStringLiteral("12 файлов не переименовано!"));
+        QCOMPARE(dialogs.messages.last().text, QStringLiteral("13 файлов не переименовано!"));
     }
 };
 

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "ui/dialogs.h"
+
+#include <QDialog>
+
+namespace sorvane
+{
+
+// The summary of a folder run: its text, and where there is anything to say, the details in a
+// table of file, new name and reason that grows with the dialog, with "Копировать" (every line to
+// the clipboard) and "Сохранить…" (a UTF-8 text file with LF line ends).
+class SummaryDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    SummaryDialog(QWidget* parent, const Summary& summary);
+
+    void copy();
+    // Writes the details to the file; false, with a message shown, when it cannot be written.
+    bool saveTo(const QString& path);
+
+private:
+    void save();
+
+    const Summary& m_summary;
+};
+
+} // namespace sorvane
