@@ -27,6 +27,9 @@ SystemCalls RealSystemCalls()
     calls.pread = ::pread;
     calls.close = ::close;
     calls.statx = ::statx;
+    calls.fstatfs = ::fstatfs;
+    calls.write = ::write;
+    calls.fsync = ::fsync;
     calls.readdir = ::readdir;
     calls.inotify_init1 = ::inotify_init1;
     return calls;

@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 #include <utility>
@@ -28,6 +29,9 @@ struct SystemCalls {
     ssize_t (*pread)(int fd, void* buffer, size_t count, off_t offset);
     int (*close)(int fd);
     int (*statx)(int dir, const char* name, int flags, unsigned mask, struct statx* info);
+    int (*fstatfs)(int fd, struct statfs* info);
+    ssize_t (*write)(int fd, const void* buffer, size_t count);
+    int (*fsync)(int fd);
     dirent* (*readdir)(DIR* dir);
     int (*inotify_init1)(int flags);
 };

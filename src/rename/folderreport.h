@@ -29,8 +29,10 @@ struct FolderReport {
     std::map<int, QByteArray> leftAside;
     // Files renamed to a name the rules shortened to 255 bytes, with the name, in run order.
     std::vector<std::pair<int, qint32>> shortened;
-    int renamed = 0;      // files this run gave a new name (not those that had it already)
-    bool stopped = false; // by the user or a termination signal, before the first NotReached
+    int renamed = 0;        // files this run gave a new name (not those that had it already)
+    bool stopped = false;   // by the user or a termination signal, before the first NotReached
+    QString journal;        // the run's journal, closed, where it had one
+    QString journalFailure; // why the journal stopped being written halfway, where it did
     // The kind of tag the fields were last loaded from, when any file's tag was.
     std::optional<TagKind> loaded;
 

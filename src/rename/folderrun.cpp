@@ -3,6 +3,8 @@
 #include "base/stoppolicy.h"
 #include "rename/fieldmodel.h"
 #include "rename/folderchain.h"
+#include "rename/journal.h"
+#include "rename/movefile.h"
 #include "rename/namerules.h"
 #include "rename/openfolder.h"
 #include "rename/renamefailures.h"
@@ -14,6 +16,8 @@
 #include "tag/tagrecord.h"
 #include "tag/tagtext.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <array>
 #include <limits>
@@ -24,6 +28,9 @@ namespace sorvane
 
 namespace
 {
+
+// Files named, and their renames journaled, at a time.
+constexpr int BatchSize = 64;
 
 // What loading the tag into the fields would leave as name parts: LoadTagFields,
 // SelectionForTag and SelectedParts are the same rule on the window's route (tagloading.cpp,
@@ -75,6 +82,30 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
                             (yearSelected ? TagField::bit(TagField::Year) : 0);
     std::optional<TagBytes> lastTag;
     model.setFailCount(0);
+    JournalWriter* journal = options.journal;
+    const bool inodes = root.keepsInodes();
+    const QByteArray rootPath = QFile::encodeName(root.path());
+    const auto relative = [&files](int folder, const QByteArray& name) {
+        const QByteArray path = files.relativePath(folder);
+        return path.isEmpty() ? name : path + '/' + name;
+    };
+    int entryNumber = -1; // the journal's number for the file being moved
+    int movingFolder = 0;
+    MoveJournal moveJournal;
+    moveJournal.beforeAside = [&](const char* aside) {
+        if (journal && entryNumber >= 0)
+            journal->writeAside(entryNumber, relative(movingFolder, aside));
+    };
+    moveJournal.beforeReserve = [&] {
+        if (journal && entryNumber >= 0)
+            journal->writeReserve(entryNumber);
+    };
+    moveJournal.recorded = [&](const char* from, const char* to, const struct stat& source,
+                               bool reserved) {
+        const QByteArray below = files.relativePath(movingFolder);
+        return JournalsRecordMove(below.isEmpty() ? rootPath : rootPath + '/' + below, from, to,
+                                  source, reserved);
+    };
     {
         TagReader reader(root, files, options.readAhead);
         FolderChain chain(root, files);
@@ -86,34 +117,76 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
             for (int rest = first; rest < total; ++rest)
                 report.notRenamed.push_back({rest, {&RenameFailure::NotReached, 0}});
         };
-        for (int file = 0; file < total; ++file) {
-            if (StopRequested() || (options.observer && !options.observer->proceed(file, files))) {
-                stopAt(file);
-                break;
-            }
-            const TagRead read = reader.next(file);
-            if (const int now = files.folderOf(file); now != folderIndex) {
-                folderIndex = now;
-                folder = chain.open(folderIndex, folderFailure);
-            }
-            Outcome outcome = folder ? read.outcome : folderFailure;
-            TagText tag;
-            if (outcome.ok()) {
-                tag = ParseTagBytes(read.bytes, decoder, wanted);
-                if (tag.kind == TagKind::None)
-                    outcome = {&TagFailure::NoTag, 0};
-            }
-            qint32 newName = -1;
-            if (outcome.ok()) {
+        // A batch of files is read and named first, and its renames reach the journal in one
+        // write before the first of them is made; then the files go through in order, as they
+        // would one by one.
+        struct Planned {
+            Outcome outcome;
+            NameVerdict verdict;
+            int entry = -1; // in the journal
+        };
+        std::vector<Planned> batch;
+        std::vector<JournalEntry> entries;
+        bool stopped = false;
+        for (int first = 0; first < total && !stopped; first += BatchSize) {
+            const int end = std::min(total, first + BatchSize);
+            batch.assign(std::size_t(end - first), Planned());
+            entries.clear();
+            for (int file = first; file < end; ++file) {
+                Planned& planned = batch[std::size_t(file - first)];
+                const TagRead read = reader.next(file);
+                planned.outcome = read.outcome;
+                if (!planned.outcome.ok())
+                    continue;
+                const TagText tag = ParseTagBytes(read.bytes, decoder, wanted);
+                if (tag.kind == TagKind::None) {
+                    planned.outcome = {&TagFailure::NoTag, 0};
+                    continue;
+                }
                 lastTag = read.bytes;
-                const NameVerdict verdict =
-                    DecideName(partsFromTag(tag, albumSelected, yearSelected));
-                outcome = verdict.refused;
-                if (verdict.ok()) {
-                    const RenameResult result =
-                        RenameToName(*folder, files.files.name(file), *folder, verdict.name);
+                planned.verdict = DecideName(partsFromTag(tag, albumSelected, yearSelected));
+                planned.outcome = planned.verdict.refused;
+                if (planned.outcome.ok() && journal) {
+                    const int at = files.folderOf(file);
+                    planned.entry = journal->written() + int(entries.size());
+                    entries.push_back({relative(at, files.files.name(file)),
+                                       relative(at, OpenFolder::nativeName(planned.verdict.name)),
+                                       QByteArray(),
+                                       {read.bytes.size, read.bytes.modified,
+                                        inodes ? qint64(read.bytes.inode) : -1}});
+                }
+            }
+            if (journal && !entries.empty() && !journal->writeAhead(entries)) {
+                // Said at the end: the renames from here on cannot be taken back.
+                report.journalFailure = SystemReason(errno);
+                journal = nullptr;
+            }
+            for (int file = first; file < end; ++file) {
+                if (StopRequested() ||
+                    (options.observer && !options.observer->proceed(file, files))) {
+                    stopAt(file);
+                    stopped = true;
+                    break;
+                }
+                Planned& planned = batch[std::size_t(file - first)];
+                Outcome outcome = planned.outcome;
+                qint32 newName = -1;
+                if (outcome.ok()) {
+                    if (const int now = files.folderOf(file); now != folderIndex) {
+                        folderIndex = now;
+                        folder = chain.open(folderIndex, folderFailure);
+                    }
+                    outcome = folder ? outcome : folderFailure;
+                }
+                if (outcome.ok()) {
+                    entryNumber = planned.entry;
+                    movingFolder = folderIndex;
+                    const NameVerdict& verdict = planned.verdict;
+                    const RenameResult result = RenameToName(*folder, files.files.name(file),
+                                                             *folder, verdict.name, &moveJournal);
                     if (result.outcome.failure == &RenameFailure::NotReached) {
                         stopAt(file);
+                        stopped = true;
                         break;
                     }
                     if (!result.leftAs.isEmpty())
@@ -127,11 +200,15 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
                         newName = report.keepName(verdict.name);
                     }
                 }
+                if (!outcome.ok())
+                    report.notRenamed.push_back({file, outcome, newName});
             }
-            if (!outcome.ok())
-                report.notRenamed.push_back({file, outcome, newName});
         }
     }
+    if (journal && !journal->close(report.renamed))
+        report.journalFailure = SystemReason(errno);
+    if (options.journal)
+        report.journal = options.journal->path();
     if (lastTag) {
         const TagText tag = ParseTagBytes(*lastTag, decoder);
         if (lastTag->tailSize == TagLayout::RecordSize)

@@ -8,6 +8,7 @@ namespace sorvane
 {
 
 class FieldModel;
+class JournalWriter;
 class OpenFolder;
 
 // Told before each file how far the run has come; answering false stops the run before it.
@@ -23,6 +24,9 @@ struct FolderRunOptions {
     // Read the next files' tags on a second thread while this one renames. The outcomes are the
     // same either way: renames never replace, so no file of the snapshot changes before its turn.
     bool readAhead = true;
+    // Where the run's renames are written ahead, to be taken back; none for a run that cannot
+    // have one. The run closes it.
+    JournalWriter* journal = nullptr;
 };
 
 // Renames every listed MP3 file of FolderPath that has a tag, from that tag (ID3v1, else ID3v2,

@@ -20,7 +20,7 @@ namespace sorvane
 #ifdef Q_OS_WIN
 
 int MoveNoReplaceAt(const OpenFolder& fromFolder, const char* from, const OpenFolder& toFolder,
-                    const char* to, std::string*)
+                    const char* to, std::string*, const MoveJournal*)
 {
     const MoveUnderWay move;
     if (!move.began())
@@ -43,6 +43,11 @@ bool IsTargetExists(int code)
 bool IsStoppedBeforeMove(int code)
 {
     return code == ERROR_CANCELLED;
+}
+
+bool IsAlreadyNamed(int)
+{
+    return false;
 }
 
 #else
@@ -95,12 +100,15 @@ bool otherSpellingMayHoldIt(const OpenFolder& folder, NameWatch* watch, const ch
 // makes ours fail); the rename then replaces only our own empty reservation, checked right
 // before. A few microseconds stay open between that check and the rename.
 int renameOverReservation(const OpenFolder& fromFolder, const char* from,
-                          const OpenFolder& toFolder, const char* to)
+                          const OpenFolder& toFolder, const char* to, const MoveJournal* journal)
 {
     const int toDir = toFolder.fd();
     NameWatch* watch = toFolder.nameWatch();
     if (watch)
         watch->forget();
+    // On record first: a kill from here on may leave the reservation behind.
+    if (journal && journal->beforeReserve)
+        journal->beforeReserve();
     struct stat ours = {};
     {
         const FileDescriptor reservation(
@@ -129,7 +137,7 @@ int renameOverReservation(const OpenFolder& fromFolder, const char* from,
 
 // One move that never replaces, with the strongest means the file system offers.
 int moveOnce(const OpenFolder& fromFolder, const char* from, const OpenFolder& toFolder,
-             const char* to)
+             const char* to, const MoveJournal* journal)
 {
     const int fromDir = fromFolder.fd(), toDir = toFolder.fd();
     if (Sys.renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
@@ -148,13 +156,14 @@ int moveOnce(const OpenFolder& fromFolder, const char* from, const OpenFolder& t
     const int code = errno;
     if (!hardLinkRefused(code))
         return code;
-    return renameOverReservation(fromFolder, from, toFolder, to);
+    return renameOverReservation(fromFolder, from, toFolder, to, journal);
 }
 
 // The new name led to a file. Whether it is the source itself under another spelling or link,
 // and if so, the move finished.
 int settleExistingName(const OpenFolder& fromFolder, const char* from, const OpenFolder& toFolder,
-                       const char* to, bool sameFolder, std::string* leftAs)
+                       const char* to, bool sameFolder, std::string* leftAs,
+                       const MoveJournal* journal)
 {
     const int fromDir = fromFolder.fd(), toDir = toFolder.fd();
     struct stat source = {}, target = {};
@@ -162,6 +171,21 @@ int settleExistingName(const OpenFolder& fromFolder, const char* from, const Ope
         return errno;
     if (!lookUp(toDir, to, target))
         return EEXIST;
+    const auto recorded = [&](bool reserved) {
+        return journal && journal->recorded && journal->recorded(from, to, source, reserved);
+    };
+    // Two links to one file: a move killed between link and unlink, which the journal of that
+    // move says; or a link the user made, which stays.
+    if (sameFile(source, target) && source.st_nlink > 1 && !recorded(false))
+        return EALREADY;
+    // The empty file a move killed after reserving the name left there; the journal says the
+    // name was reserved for this file.
+    if (!sameFile(source, target) && S_ISREG(target.st_mode) && target.st_size == 0 &&
+        source.st_size > 0 && recorded(true)) {
+        if (Sys.unlinkat(toDir, to, 0) != 0)
+            return EEXIST;
+        return moveOnce(fromFolder, from, toFolder, to, journal);
+    }
     // Path-based FUSE file systems (fusefat, exfat-fuse) number names, not files: on a
     // case-insensitive one the other spelling of the same file gets a number of its own. There the
     // folder's listing tells: no entry is spelt exactly like the new name.
@@ -184,19 +208,21 @@ int settleExistingName(const OpenFolder& fromFolder, const char* from, const Ope
     int code = EEXIST;
     for (int attempt = 0; attempt < 16 && code == EEXIST; ++attempt) {
         std::snprintf(aside, sizeof aside, "sorvane-%ld-%d.mp3", long(::getpid()), attempt);
-        code = moveOnce(fromFolder, from, fromFolder, aside);
+        if (journal && journal->beforeAside)
+            journal->beforeAside(aside);
+        code = moveOnce(fromFolder, from, fromFolder, aside, journal);
     }
     if (code != 0)
         return code;
     // Tried rather than looked up first: FUSE keeps a stale entry for the other spelling for a
     // while, which only a create or rename makes it ask the file system about again.
-    code = moveOnce(fromFolder, aside, toFolder, to);
+    code = moveOnce(fromFolder, aside, toFolder, to, journal);
     if (code == 0)
         return 0;
     struct stat now = {};
     if (code == EEXIST && lookUp(toDir, to, now) && sameFile(now, source))
         return Sys.unlinkat(fromDir, aside, 0) == 0 ? 0 : errno;
-    if (moveOnce(fromFolder, aside, fromFolder, from) != 0 && leftAs)
+    if (moveOnce(fromFolder, aside, fromFolder, from, journal) != 0 && leftAs)
         *leftAs = aside; // the file is there, under the name aside: say so, never lose track
     return code;
 }
@@ -204,18 +230,18 @@ int settleExistingName(const OpenFolder& fromFolder, const char* from, const Ope
 } // namespace
 
 int MoveNoReplaceAt(const OpenFolder& fromFolder, const char* from, const OpenFolder& toFolder,
-                    const char* to, std::string* leftAs)
+                    const char* to, std::string* leftAs, const MoveJournal* journal)
 {
     // One guard over every step: a termination signal waits for the last of them, and one that
     // came before the first stops the move from starting.
     const MoveUnderWay move;
     if (!move.began())
         return ECANCELED;
-    const int code = moveOnce(fromFolder, from, toFolder, to);
+    const int code = moveOnce(fromFolder, from, toFolder, to, journal);
     if (code != EEXIST)
         return code;
     const bool sameFolder = &fromFolder == &toFolder || fromFolder.sameAs(toFolder);
-    return settleExistingName(fromFolder, from, toFolder, to, sameFolder, leftAs);
+    return settleExistingName(fromFolder, from, toFolder, to, sameFolder, leftAs, journal);
 }
 
 bool IsTargetExists(int code)
@@ -226,6 +252,11 @@ bool IsTargetExists(int code)
 bool IsStoppedBeforeMove(int code)
 {
     return code == ECANCELED;
+}
+
+bool IsAlreadyNamed(int code)
+{
+    return code == EALREADY;
 }
 
 #endif

@@ -2,7 +2,10 @@
 
 #include <QString>
 
+#include <functional>
 #include <string>
+
+struct stat;
 
 namespace sorvane
 {
@@ -18,13 +21,33 @@ class OpenFolder;
 // Names are the file system's own bytes. Returns 0, or the system's error code; a different file
 // holding the new name is EEXIST (ERROR_ALREADY_EXISTS on Windows). When a step failed and the
 // file could not be given its old name back, *leftAs is the name it has now.
+struct MoveJournal;
 int MoveNoReplaceAt(const OpenFolder& fromFolder, const char* from, const OpenFolder& toFolder,
-                    const char* to, std::string* leftAs = nullptr);
+                    const char* to, std::string* leftAs = nullptr,
+                    const MoveJournal* journal = nullptr);
+
+// What the journal of a run has to do with its moves.
+struct MoveJournal {
+    // Told the name aside before a case-only move takes it, so it is on record first.
+    std::function<void(const char* aside)> beforeAside;
+    // Told before a new name is reserved with an empty file (drives without hard links).
+    std::function<void()> beforeReserve;
+    // Whether a journal records the move of this file (`source`) from `from` to `to`. Two links
+    // to one file are a move killed between link and unlink only then (and the move is
+    // finished); an empty file under the new name is the reservation of a killed move only then
+    // (and is removed). Otherwise both stay as they are.
+    std::function<bool(const char* from, const char* to, const struct stat& source, bool reserved)>
+        recorded;
+};
 
 // Whether MoveNoReplaceAt's code means that a different file holds the new name.
 bool IsTargetExists(int code);
 
 // Whether it means that a termination signal came first, so the move did not begin.
 bool IsStoppedBeforeMove(int code);
+
+// Whether it means that the new name is already a second link to the file, which no journal
+// records as a move: the file counts as named, and both names stay.
+bool IsAlreadyNamed(int code);
 
 } // namespace sorvane

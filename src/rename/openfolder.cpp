@@ -10,7 +10,10 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
+
+#include <algorithm>
 #endif
 
 namespace sorvane
@@ -74,6 +77,22 @@ OpenFolder::Identity OpenFolder::identity() const
     return identity;
 }
 
+bool OpenFolder::keepsInodes() const
+{
+    if (m_keepsInodes < 0) {
+        // Linux's own disk file systems, tmpfs and NFS keep them.
+        static const long Keeping[] = {
+            0xEF53 /* ext2-4 */,    0x58465342 /* xfs */,  0x9123683E /* btrfs */,
+            0x01021994 /* tmpfs */, 0xF2F52010 /* f2fs */, 0x2FC12FC1 /* zfs */,
+            0x6969 /* nfs */,       0x3153464A /* jfs */,  0x52654973 /* reiserfs */};
+        struct statfs info = {};
+        m_keepsInodes = Sys.fstatfs(fd(), &info) == 0 &&
+                        std::find(std::begin(Keeping), std::end(Keeping), long(info.f_type)) !=
+                            std::end(Keeping);
+    }
+    return m_keepsInodes == 1;
+}
+
 bool OpenFolder::sameAs(const OpenFolder& other) const
 {
     struct stat mine = {}, theirs = {};
@@ -121,6 +140,11 @@ std::unique_ptr<OpenFolder> OpenFolder::child(const OpenFolder& parent, const ch
 OpenFolder::Identity OpenFolder::identity() const
 {
     return Identity();
+}
+
+bool OpenFolder::keepsInodes() const
+{
+    return false;
 }
 
 bool OpenFolder::sameAs(const OpenFolder& other) const

@@ -48,6 +48,10 @@ public:
     // Zeroes when the system cannot say.
     Identity identity() const;
 
+    // Whether the file system keeps an inode number per file, the same after a rename and the
+    // next mount: not FAT, exFAT or FUSE drives, whose numbers belong to names or mounts.
+    bool keepsInodes() const;
+
     const QString& path() const { return m_path; }
 
     // A file's own name as the file system takes it, and back for showing.
@@ -81,6 +85,7 @@ private:
     FileDescriptor m_fd;
     mutable NameWatch m_watch;
     mutable bool m_watchTried = false;
+    mutable int m_keepsInodes = -1;
 #endif
 };
 

@@ -61,4 +61,37 @@ QString PrintableName(QByteArrayView name, bool quoted)
     return text;
 }
 
+bool ParsePrintableName(QStringView text, QByteArray& name)
+{
+    name.clear();
+    for (qsizetype at = 0; at < text.size(); ++at) {
+        const QChar c = text.at(at);
+        if (c != QLatin1Char('\\')) {
+            if (c.isHighSurrogate() && at + 1 < text.size()) {
+                name += QStringView(text.mid(at, 2)).toUtf8();
+                ++at;
+            } else {
+                name += QStringView(&c, 1).toUtf8();
+            }
+            continue;
+        }
+        if (at + 1 >= text.size())
+            return false;
+        const QChar next = text.at(++at);
+        if (next == QLatin1Char('\\') || next == QLatin1Char('"')) {
+            name += char(next.unicode());
+        } else if (next == QLatin1Char('x') && at + 2 < text.size()) {
+            bool ok = false;
+            const int byte = text.mid(at + 1, 2).toInt(&ok, 16);
+            if (!ok)
+                return false;
+            name += char(byte);
+            at += 2;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace sorvane

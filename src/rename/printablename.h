@@ -12,4 +12,8 @@ namespace sorvane
 // between double quotes on a terminal and no name can fake a separator.
 QString PrintableName(QByteArrayView name, bool quoted = false);
 
+// The bytes of a name printed with `quoted`, exactly: \\, \" and \xHH undone. False where the
+// text is not such a name.
+bool ParsePrintableName(QStringView text, QByteArray& name);
+
 } // namespace sorvane

@@ -1,11 +1,13 @@
 #include "rename/renamefile.h"
 
+#include "rename/journal.h"
 #include "rename/movefile.h"
 #include "rename/namerules.h"
 #include "rename/openfolder.h"
 #include "rename/renamefailures.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cstring>
@@ -80,7 +82,8 @@ QString JoinPath(const QString& folder, const QString& name)
 }
 
 RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
-                          const OpenFolder& toFolder, const QString& name)
+                          const OpenFolder& toFolder, const QString& name,
+                          const MoveJournal* journal)
 {
     RenameResult result;
     const QByteArray to = OpenFolder::nativeName(name);
@@ -93,9 +96,13 @@ RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
         return result;
     }
     std::string leftAs;
-    const int code = MoveNoReplaceAt(fromFolder, from, toFolder, to.constData(), &leftAs);
+    const int code = MoveNoReplaceAt(fromFolder, from, toFolder, to.constData(), &leftAs, journal);
     if (code == 0)
         return result;
+    if (IsAlreadyNamed(code)) {
+        result.alreadyNamed = true;
+        return result;
+    }
     if (!leftAs.empty()) {
         result.outcome = {&RenameFailure::LeftAside, code};
         result.leftAs = QByteArray::fromStdString(leftAs);
@@ -109,7 +116,7 @@ RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
     return result;
 }
 
-RenamedFile RenameFile(FieldModel& model)
+RenamedFile RenameFile(FieldModel& model, JournalWriter* journal)
 {
     const NameVerdict verdict = DecideName(SelectedParts(model));
     if (verdict.refused.failure == &RenameFailure::NothingSelected) {
@@ -140,8 +147,30 @@ RenamedFile RenameFile(FieldModel& model)
     };
     const auto fromFolder = opened(sourceInfo.path());
     const auto toFolder = opened(model.FolderPath());
-    const RenameResult result = RenameToName(
-        *fromFolder, OpenFolder::nativeName(sourceInfo.fileName()).constData(), *toFolder, name);
+    const QByteArray from = OpenFolder::nativeName(sourceInfo.fileName());
+    MoveJournal moveJournal;
+    if (journal) {
+        // Absolute paths below the journal's folder "/", the rename on record before it is made.
+        const auto below = [](const QString& folder, const QByteArray& name) {
+            return QFile::encodeName(QDir::cleanPath(folder)).mid(1) + '/' + name;
+        };
+        struct stat info = {};
+        if (Sys.fstatat(fromFolder->fd(), from.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+            const int entry = journal->written();
+            journal->writeAhead(
+                {{below(sourceInfo.path(), from),
+                  below(model.FolderPath(), OpenFolder::nativeName(name)),
+                  QByteArray(),
+                  {info.st_size, qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+                   fromFolder->keepsInodes() ? qint64(info.st_ino) : -1}}});
+            moveJournal.beforeAside = [journal, entry, below, &sourceInfo](const char* aside) {
+                journal->writeAside(entry, below(sourceInfo.path(), aside));
+            };
+            moveJournal.beforeReserve = [journal, entry] { journal->writeReserve(entry); };
+        }
+    }
+    const RenameResult result = RenameToName(*fromFolder, from.constData(), *toFolder, name,
+                                             journal ? &moveJournal : nullptr);
     if (!result.leftAs.isEmpty()) {
         // The path field follows the file to the name it has now, so it can be renamed again.
         const QString now = JoinPath(sourceInfo.path(), OpenFolder::displayName(result.leftAs));

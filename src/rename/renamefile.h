@@ -10,7 +10,9 @@
 namespace sorvane
 {
 
+class JournalWriter;
 class OpenFolder;
+struct MoveJournal;
 
 // The four name parts with their selections, indexed like FieldModel's title, artist, album and
 // year.
@@ -41,7 +43,8 @@ struct RenameResult {
 // rename that both a single file and the folder run go through. RenameFailure::NotReached when a
 // termination signal came before the move began.
 RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
-                          const OpenFolder& toFolder, const QString& name);
+                          const OpenFolder& toFolder, const QString& name,
+                          const MoveJournal* journal = nullptr);
 
 enum class RenameOutcome {
     Renamed,
@@ -57,7 +60,8 @@ struct RenamedFile {
 
 // Renames the file of the path field to the composed name inside FolderPath, by the name rules
 // (DecideName). Never replaces a file, never moves one out of FolderPath on account of tag text.
-// Throws Error when refused.
-RenamedFile RenameFile(FieldModel& model);
+// Throws Error when refused. With a journal (one whose folder is "/"), the rename is written
+// there first.
+RenamedFile RenameFile(FieldModel& model, JournalWriter* journal = nullptr);
 
 } // namespace sorvane

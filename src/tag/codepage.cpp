@@ -7,6 +7,7 @@
 #endif
 
 #include <algorithm>
+#include <cstring>
 #include <initializer_list>
 
 namespace sorvane
@@ -78,8 +79,43 @@ int AnsiCodePageForLocale(const QByteArray& localeName)
     return 1252;
 }
 
+namespace
+{
+int g_chosenCodePage = 0;
+} // namespace
+
+void ChooseAnsiCodePage(int codePage)
+{
+    g_chosenCodePage = codePage;
+}
+
+int CodePageForName(const QString& name)
+{
+    QString key = name.trimmed().toLower();
+    static const std::pair<const char*, int> Aliases[] = {
+        {"shift_jis", 932}, {"shift-jis", 932}, {"sjis", 932}, {"gbk", 936},
+        {"gb2312", 936},    {"euc-kr", 949},    {"big5", 950}};
+    for (const auto& [alias, page] : Aliases) {
+        if (key == QLatin1String(alias))
+            return page;
+    }
+    for (const char* prefix : {"windows-", "windows", "cp-", "cp"}) {
+        if (key.startsWith(QLatin1String(prefix))) {
+            key = key.mid(int(std::strlen(prefix)));
+            break;
+        }
+    }
+    bool number = false;
+    const int page = key.toInt(&number);
+    const bool known = page == 874 || page == 932 || page == 936 || page == 949 || page == 950 ||
+                       (page >= 1250 && page <= 1258);
+    return number && known ? page : 0;
+}
+
 int SystemAnsiCodePage()
 {
+    if (g_chosenCodePage != 0)
+        return g_chosenCodePage;
 #ifdef Q_OS_WIN
     return static_cast<int>(::GetACP());
 #else

@@ -15,9 +15,17 @@ namespace sorvane
 // pick for the same language (e.g. "ru_RU.UTF-8" gives 1251).
 int AnsiCodePageForLocale(const QByteArray& localeName);
 
-// The page for this process: Windows' own; elsewhere from LC_ALL, then LC_CTYPE, then LANG, the
-// first one set and not empty.
+// The page for this process: one chosen on the command line; else Windows' own; elsewhere from
+// LC_ALL, then LC_CTYPE, then LANG, the first one set and not empty.
 int SystemAnsiCodePage();
+
+// Chooses the page for this process, before anything is decoded: over ssh or from cron the
+// locale is often C.
+void ChooseAnsiCodePage(int codePage);
+
+// A Windows code page by a name people give it: "windows-1251", "cp1251", "1251", "932",
+// "shift_jis"; 0 for a name that is none.
+int CodePageForName(const QString& name);
 
 class TagTextDecoder
 {

@@ -386,6 +386,9 @@ Outcome ReadTagBytesAt(int dirFd, const char* name, TagBytes& bytes)
         return {&TagFailure::ReadFailed, errno};
     if (!S_ISREG(info.st_mode))
         return {&TagFailure::NotRegularFile, 0};
+    bytes.size = info.st_size;
+    bytes.modified = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    bytes.inode = info.st_ino;
     DescriptorSource source(file.get());
     return ReadTagBytes(source, info.st_size, bytes);
 }

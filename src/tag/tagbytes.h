@@ -28,6 +28,11 @@ struct TagBytes {
     QByteArray id3v2;
     // An APEv2 tag's items and footer, likewise; read where the file has neither ID3v1 nor ID3v2.
     QByteArray ape;
+    // What the read saw of the file itself, to know it again later: its size, modification time
+    // and inode number.
+    qint64 size = 0;
+    qint64 modified = 0; // nanoseconds since the epoch
+    quint64 inode = 0;
 
     bool hasID3v1() const;
 };

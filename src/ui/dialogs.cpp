@@ -190,10 +190,23 @@ Answer QtDialogs::ask(QWidget* parent, const QString& text)
     return Answer::Cancel;
 }
 
-void QtDialogs::showSummary(QWidget* parent, const Summary& summary)
+Answer QtDialogs::askYesNo(QWidget* parent, const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Sorvane"), text, QMessageBox::NoButton,
+                    parent);
+    QPushButton* yes = box.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    box.exec();
+    if (box.clickedButton() == yes)
+        return Answer::Yes;
+    return box.clickedButton() == no ? Answer::No : Answer::Cancel;
+}
+
+bool QtDialogs::showSummary(QWidget* parent, const Summary& summary)
 {
     SummaryDialog dialog(parent, summary);
-    dialog.exec();
+    return dialog.exec() == SummaryDialog::UndoChosen;
 }
 
 } // namespace sorvane

@@ -32,6 +32,7 @@ struct Summary {
     QString folder;     // the chosen folder
     bool emptyFolder = false;
     std::vector<DetailsRow> rows;
+    bool offerUndo = false; // a second button, "Вернуть прежние имена"
 };
 
 // The details as text, as Копировать and Сохранить… give them: UTF-8, a line per row.
@@ -67,8 +68,12 @@ public:
     // title "Sorvane"; returns when the user answers.
     virtual Answer ask(QWidget* parent, const QString& text) = 0;
 
+    // A question with the buttons "Да" and "Нет"; Escape or closing the box is Answer::Cancel.
+    virtual Answer askYesNo(QWidget* parent, const QString& text) = 0;
+
     // The summary of a folder run, with its details in a view the user can resize, copy and save.
-    virtual void showSummary(QWidget* parent, const Summary& summary) = 0;
+    // True when the user pressed "Вернуть прежние имена" (offered with Summary::offerUndo).
+    virtual bool showSummary(QWidget* parent, const Summary& summary) = 0;
 };
 
 // Where the first dialog of a run opens: the user's Music folder, else the home folder.
@@ -90,7 +95,8 @@ public:
                      const QString& details) override;
     std::unique_ptr<Progress> showProgress(QWidget* parent, int total) override;
     Answer ask(QWidget* parent, const QString& text) override;
-    void showSummary(QWidget* parent, const Summary& summary) override;
+    Answer askYesNo(QWidget* parent, const QString& text) override;
+    bool showSummary(QWidget* parent, const Summary& summary) override;
 
     // Looks up ahead what message boxes need, so no summary waits for the icon theme.
     static void prepareMessages(QWidget* parent);

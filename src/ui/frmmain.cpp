@@ -4,9 +4,11 @@
 #include "base/stoppolicy.h"
 #include "rename/folderrun.h"
 #include "rename/foldertree.h"
+#include "rename/journal.h"
 #include "rename/openfolder.h"
 #include "rename/renamefile.h"
 #include "rename/tagloading.h"
+#include "rename/undo.h"
 #include "tag/tagrecord.h"
 #include "ui/browsefolder.h"
 #include "ui/dialogs.h"
@@ -26,6 +28,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionFrame>
@@ -112,6 +115,12 @@ frmMain::frmMain(Dialogs& dialogs, QWidget* parent)
     m_layout.apply(*this, ClientArea);
 }
 
+frmMain::~frmMain()
+{
+    if (m_singleJournal)
+        m_singleJournal->close(m_singleRenames);
+}
+
 void frmMain::createControls()
 {
     const auto place = [this](QWidget* control, const QString& name, const Twips& twips) {
@@ -175,6 +184,10 @@ void frmMain::createControls()
     connect(cmdRead, &QPushButton::clicked, this, &frmMain::ChooseFile);
     connect(ReName, &QPushButton::clicked, this, &frmMain::RenameChosen);
     connect(cmdFolder, &QPushButton::clicked, this, &frmMain::FolderRun);
+    // Undo is not lost once the summary is closed.
+    auto* undo = new QShortcut(QKeySequence::Undo, this);
+    undo->setContext(Qt::WindowShortcut);
+    connect(undo, &QShortcut::activated, this, &frmMain::UndoLastRun);
 }
 
 void frmMain::showEvent(QShowEvent* event)
@@ -273,9 +286,15 @@ void frmMain::RenameChosen()
     }
     // The file's own folder: a path typed by hand is renamed where it is, never moved.
     setFolderPath(QFileInfo(path).path());
+    // One journal for the single renames of this program start, made at the first.
+    if (!m_singleJournal && !m_singleJournalFailed) {
+        QString error;
+        m_singleJournal = JournalWriter::create(JournalKind::Single, "/", error);
+        m_singleJournalFailed = !m_singleJournal;
+    }
     RenamedFile renamed;
     try {
-        renamed = RenameFile(*this);
+        renamed = RenameFile(*this, m_singleJournal.get());
     } catch (const Error& error) {
         showFailure(error.message());
         return;
@@ -283,6 +302,7 @@ void frmMain::RenameChosen()
     QString details;
     const RenameOutcome outcome = renamed.outcome;
     if (outcome == RenameOutcome::Renamed) {
+        ++m_singleRenames;
         // The field and the dialog follow the file, so a second press finds it named.
         const QString now = JoinPath(FolderPath(), renamed.name);
         setTxtFile(now);
@@ -323,10 +343,7 @@ public:
         return tick(folders, [&] { return QDir::toNativeSeparators(folder); });
     }
 
-private:
-    static constexpr qint64 PumpInterval = 40; // ms
-    static constexpr qint64 ShowAfter = 1000;  // ms
-
+    // Every step of a walk, run or undo comes here; false when it is to stop.
     template <typename Name> bool tick(int done, Name name)
     {
         const qint64 now = m_clock.elapsed();
@@ -343,6 +360,10 @@ private:
         return !(m_dialog && m_dialog->wasCanceled()) && !m_window.m_closeRequested &&
                !StopRequested();
     }
+
+private:
+    static constexpr qint64 PumpInterval = 40; // ms
+    static constexpr qint64 ShowAfter = 1000;  // ms
 
     frmMain& m_window;
     int m_total;
@@ -398,22 +419,116 @@ void frmMain::FolderRun()
         if (answer == Answer::No)
             tree.keepChosenFolderOnly();
     }
+    // Every run is journaled, so it can be taken back; one that cannot be still runs, once the
+    // user knows.
+    QString journalError;
+    const std::unique_ptr<JournalWriter> journal =
+        JournalWriter::create(JournalKind::Run, QFile::encodeName(root->path()), journalError);
+    if (!journal) {
+        m_dialogs.showMessage(this, MessageIcon::Warning,
+                              QStringLiteral("Журнал не записан: переименование нельзя будет "
+                                             "отменить."),
+                              journalError);
+    }
     FolderReport report;
     QString failure;
     try {
         RunProgress progress(*this, tree.files.size());
-        report = RenameTree(*this, *root, std::move(tree), {&progress, m_readAhead});
+        FolderRunOptions options{&progress, m_readAhead};
+        options.journal = journal.get();
+        report = RenameTree(*this, *root, std::move(tree), options);
         if (report.loaded)
             showTagKind(*report.loaded);
     } catch (const Error& error) {
         failure = error.message();
     }
+    PruneJournals();
     if (finish())
         return;
-    if (!failure.isEmpty())
+    if (!failure.isEmpty()) {
         showFailure(failure);
-    else
-        showSummary(report);
+    } else if (showSummary(report)) {
+        undoJournal(report.journal);
+    }
+}
+
+void frmMain::UndoLastRun()
+{
+    const QString path = LastUndoableJournal();
+    Journal journal;
+    QString error;
+    if (path.isEmpty() || !ReadJournal(path, journal, error)) {
+        m_dialogs.showMessage(this, MessageIcon::Information,
+                              QStringLiteral("Нет переименования, которое можно отменить."), error);
+        return;
+    }
+    const int renamed = journal.complete ? journal.renamed : FilesUnderNewNames(journal);
+    if (m_dialogs.askYesNo(this, QStringLiteral("Вернуть прежние имена последнего "
+                                                "переименования (%1 файлов)?")
+                                     .arg(renamed)) == Answer::Yes)
+        undoJournal(path);
+}
+
+void frmMain::CheckInterruptedRuns()
+{
+    for (const QString& path : JournalPaths()) {
+        Journal journal;
+        QString error;
+        if (!ReadJournal(path, journal, error) || journal.complete || IsJournalLocked(path))
+            continue;
+        // An undo killed midway is finished by undoing its run again, which stays undoable.
+        const int renamed = journal.kind == JournalKind::Undo ? 0 : FilesUnderNewNames(journal);
+        if (renamed == 0) {
+            MarkJournalDismissed(path);
+            continue;
+        }
+        const Answer answer = m_dialogs.askYesNo(
+            this, QStringLiteral("Прошлое переименование было прервано: %1 файлов переименовано. "
+                                 "Вернуть прежние имена?")
+                      .arg(renamed));
+        if (answer == Answer::Yes)
+            undoJournal(path);
+        else if (answer == Answer::No)
+            MarkJournalDismissed(path);
+        // Escape or a closed box: asked again at the next start.
+    }
+}
+
+void frmMain::undoJournal(const QString& path)
+{
+    Journal journal;
+    QString error;
+    if (!ReadJournal(path, journal, error)) {
+        showFailure(QStringLiteral("Прежние имена не возвращены: %1.").arg(error));
+        return;
+    }
+    m_running = true;
+    UndoReport report;
+    {
+        RunProgress progress(*this, int(journal.entries.size()));
+        struct Observer : UndoObserver {
+            RunProgress& progress;
+            explicit Observer(RunProgress& p) : progress(p) {}
+            bool proceed(int done, int, const QString& name) override
+            {
+                return progress.tick(done, [&] { return name; });
+            }
+        } observer(progress);
+        report = UndoJournal(journal, &observer);
+    }
+    m_running = false;
+    if (m_closeRequested || StopRequested()) {
+        close();
+        return;
+    }
+    Summary summary;
+    summary.text = UndoSummaryText(report);
+    summary.folder = report.folder;
+    summary.rows = report.notRestored;
+    if (report.stopped)
+        summary.secondLine =
+            QStringLiteral("Остановлено: %1 файлов возвращено.").arg(report.restored);
+    m_dialogs.showSummary(this, summary);
 }
 
 void frmMain::showTagKind(TagKind kind)
@@ -423,7 +538,7 @@ void frmMain::showTagKind(TagKind kind)
                                   : QStringLiteral("Sorvane — %1").arg(name));
 }
 
-void frmMain::showSummary(const FolderReport& report)
+bool frmMain::showSummary(const FolderReport& report)
 {
     const int failures = FailCount();
     Summary summary;
@@ -434,7 +549,14 @@ void frmMain::showSummary(const FolderReport& report)
     summary.folder = report.folder;
     summary.emptyFolder = report.tree.files.size() == 0 && report.tree.skipped.empty();
     summary.rows = DetailsRows(report);
-    m_dialogs.showSummary(this, summary);
+    if (!report.journalFailure.isEmpty()) {
+        summary.rows.push_back({QString(), QString(),
+                                QStringLiteral("Журнал не записан: переименование нельзя будет "
+                                               "отменить. %1")
+                                    .arg(report.journalFailure)});
+    }
+    summary.offerUndo = report.renamed > 0 && !report.journal.isEmpty();
+    return m_dialogs.showSummary(this, summary);
 }
 
 void frmMain::closeEvent(QCloseEvent* event)

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 #include <vector>
 
 class QCheckBox;
@@ -19,6 +20,7 @@ namespace sorvane
 {
 
 class Dialogs;
+class JournalWriter;
 struct FolderReport;
 
 // The program's one window. Its controls are the FieldModel the commands work on, so whatever
@@ -29,6 +31,7 @@ class frmMain : public QWidget, public FieldModel
 
 public:
     explicit frmMain(Dialogs& dialogs, QWidget* parent = nullptr);
+    ~frmMain() override;
 
     // The three commands, one per button.
     void ChooseFile();
@@ -37,6 +40,12 @@ public:
 
     // A file given on the command line or dropped on the window: loaded as if chosen with "Файл".
     void OpenFile(const QString& path);
+
+    // Ctrl+Z: asks, then takes the last folder run not yet undone back.
+    void UndoLastRun();
+    // At start-up: a run that was killed midway (its journal neither complete nor held) is
+    // offered to be taken back.
+    void CheckInterruptedRuns();
 
     // Whether folder runs read tags ahead on a second thread (they do); off to measure the
     // sequential run against it.
@@ -66,7 +75,9 @@ private:
     void showFailure(const QString& text);
     // The window's title names the tag the fields hold, where it is not ID3v1.
     void showTagKind(TagKind kind);
-    void showSummary(const FolderReport& report);
+    // True when the user asked for the run to be taken back.
+    bool showSummary(const FolderReport& report);
+    void undoJournal(const QString& path);
 
     // The path whose tag could not be read: renaming it would take the earlier file's fields.
     QString m_unreadPath;
@@ -75,6 +86,9 @@ private:
     bool m_running = false;
     bool m_readAhead = true;
     bool m_closeRequested = false;
+    std::unique_ptr<JournalWriter> m_singleJournal;
+    bool m_singleJournalFailed = false;
+    int m_singleRenames = 0;
 
     Dialogs& m_dialogs;
     OpenFileDialog CD1;

@@ -19,44 +19,6 @@
 namespace sorvane
 {
 
-CommandLine ParseCommandLine(const QStringList& arguments)
-{
-    CommandLine command;
-    bool options = true;
-    for (const QString& argument : arguments.mid(1)) {
-        if (options && argument == QLatin1String("--")) {
-            options = false;
-        } else if (options &&
-                   (argument == QLatin1String("--help") || argument == QLatin1String("-h"))) {
-            return {CommandLine::Help, QString(), QString()};
-        } else if (options &&
-                   (argument == QLatin1String("--version") || argument == QLatin1String("-v"))) {
-            return {CommandLine::Version, QString(), QString()};
-        } else if (options && argument.startsWith(QLatin1Char('-')) && argument.size() > 1) {
-            return {CommandLine::Mistake, QString(),
-                    QStringLiteral("unknown option '%1'").arg(argument)};
-        } else if (command.file.isEmpty()) {
-            command.file = argument;
-        } else {
-            return {CommandLine::Mistake, QString(), QStringLiteral("only one FILE can be opened")};
-        }
-    }
-    return command;
-}
-
-QString HelpText()
-{
-    return QStringLiteral(
-        "Usage: sorvane [FILE]\n"
-        "Renames MP3 files after their tags (ID3v1, ID3v2, APEv2), in a window.\n"
-        "\n"
-        "  FILE           an MP3 file to open, as if chosen with the \"Файл\" button\n"
-        "  -h, --help     print this help and exit\n"
-        "  -v, --version  print the version and exit\n"
-        "\n"
-        "Sorvane only renames files: it never writes a tag and never replaces a file.\n");
-}
-
 namespace
 {
 
@@ -117,26 +79,8 @@ bool LoadQtTranslations()
     return false;
 }
 
-int StartUp(int argc, char* argv[])
+int StartUp(int argc, char* argv[], const QString& file)
 {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const CommandLine command = ParseCommandLine(arguments);
-    switch (command.action) {
-    case CommandLine::Help:
-        print(stdout, HelpText());
-        return 0;
-    case CommandLine::Version:
-        print(stdout, QStringLiteral("sorvane %1\n").arg(QStringLiteral(SORVANE_VERSION)));
-        return 0;
-    case CommandLine::Mistake:
-        print(stderr, QStringLiteral("sorvane: %1\nTry 'sorvane --help'.\n").arg(command.error));
-        return 2;
-    case CommandLine::Run:
-        break;
-    }
-
     InstallStopPolicy();
     InstallTagLibStringHandlers();
     // Docks and task switchers find the icon through the desktop file, on Wayland above all.
@@ -164,9 +108,12 @@ int StartUp(int argc, char* argv[])
         });
     }
     window.show();
-    QTimer::singleShot(0, &window, [&window] { QtDialogs::prepareMessages(&window); });
-    if (!command.file.isEmpty())
-        QTimer::singleShot(0, &window, [&window, &command] { window.OpenFile(command.file); });
+    QTimer::singleShot(0, &window, [&window] {
+        QtDialogs::prepareMessages(&window);
+        window.CheckInterruptedRuns();
+    });
+    if (!file.isEmpty())
+        QTimer::singleShot(0, &window, [&window, &file] { window.OpenFile(file); });
     const int code = QApplication::exec();
     FinishStop(); // ends the program as the signal would have, now that nothing is under way
     return code;

@@ -122,6 +122,12 @@ SummaryDialog::SummaryDialog(QWidget* parent, const Summary& summary)
         saveButton->setObjectName(QStringLiteral("save"));
         connect(saveButton, &QPushButton::clicked, this, &SummaryDialog::save);
     }
+    if (summary.offerUndo) {
+        QPushButton* undo = buttons->addButton(QStringLiteral("Вернуть прежние имена"),
+                                               QDialogButtonBox::ResetRole);
+        undo->setObjectName(QStringLiteral("undo"));
+        connect(undo, &QPushButton::clicked, this, [this] { done(UndoChosen); });
+    }
     QPushButton* ok = buttons->addButton(QDialogButtonBox::Ok);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);

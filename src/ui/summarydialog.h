@@ -15,6 +15,9 @@ class SummaryDialog : public QDialog
     Q_OBJECT
 
 public:
+    // What exec() returns when the user asks for the old names back.
+    static constexpr int UndoChosen = 2;
+
     SummaryDialog(QWidget* parent, const Summary& summary);
 
     void copy();

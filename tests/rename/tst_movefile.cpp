@@ -90,10 +90,20 @@ private slots:
         QCOMPARE(contents(m_dir->path()),
                  (Contents{{"new.mp3", "song"}, {"taken.mp3", "someone else's"}}));
 
-        // What a move killed between link and unlink leaves: two links to one file.
+        // Two links to one file: a link the user made stays, and the file counts as named...
         QCOMPARE(::link(QFile::encodeName(path("new.mp3")), QFile::encodeName(path("final.mp3"))),
                  0);
-        QCOMPARE(move("new.mp3", "final.mp3"), 0);
+        QVERIFY(IsAlreadyNamed(move("new.mp3", "final.mp3")));
+        QCOMPARE(contents(m_dir->path()),
+                 (Contents{
+                     {"final.mp3", "song"}, {"new.mp3", "song"}, {"taken.mp3", "someone else's"}}));
+        // ... while a move killed between link and unlink, as its journal says, is finished.
+        MoveJournal journal;
+        journal.recorded = [](const char* from, const char* to, const struct stat&, bool) {
+            return std::strcmp(from, "new.mp3") == 0 && std::strcmp(to, "final.mp3") == 0;
+        };
+        const OpenFolder folder(m_dir->path());
+        QCOMPARE(MoveNoReplaceAt(folder, "new.mp3", folder, "final.mp3", nullptr, &journal), 0);
         QCOMPARE(contents(m_dir->path()),
                  (Contents{{"final.mp3", "song"}, {"taken.mp3", "someone else's"}}));
 

@@ -39,6 +39,7 @@ public:
     QStringList questions;
     QQueue<sorvane::Answer> answers;
     QList<sorvane::Summary> summaries;
+    QQueue<bool> undoAnswers; // for summaries that offer "Вернуть прежние имена"
 
     QString getOpenFileName(QWidget*, const QString& title, const QString& filter,
                             const QString& startPath) override
@@ -77,14 +78,22 @@ public:
         return answers.isEmpty() ? sorvane::Answer::Cancel : answers.dequeue();
     }
 
+    sorvane::Answer askYesNo(QWidget*, const QString& text) override
+    {
+        questions << text;
+        return answers.isEmpty() ? sorvane::Answer::Cancel : answers.dequeue();
+    }
+
     // A summary is recorded as a message too: its text (and second line) and its details' text.
-    void showSummary(QWidget*, const sorvane::Summary& summary) override
+    // The user asks for the old names back when undoAnswers says so.
+    bool showSummary(QWidget*, const sorvane::Summary& summary) override
     {
         summaries.append(summary);
         messages.append({sorvane::MessageIcon::Information, summary.text,
                          summary.rows.empty() && !summary.emptyFolder
                              ? QString()
                              : sorvane::SummaryDetailsText(summary)});
+        return summary.offerUndo && !undoAnswers.isEmpty() && undoAnswers.dequeue();
     }
 
 private:

@@ -1,3 +1,6 @@
+#include "rename/folderrun.h"
+#include "rename/journal.h"
+#include "rename/undo.h"
 #include "support/scripteddialogs.h"
 #include "support/syscallseam.h"
 #include "support/tagfiles.h"
@@ -34,6 +37,7 @@ class MainWindowTest : public QObject
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QTemporaryDir> m_state; // journals
     std::unique_ptr<ScriptedDialogs> m_dialogs;
     std::unique_ptr<frmMain> m_window;
 
@@ -88,6 +92,8 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
+        m_state = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_STATE_HOME", m_state->path().toUtf8());
         m_dialogs = std::make_unique<ScriptedDialogs>();
         m_window = std::make_unique<frmMain>(*m_dialogs);
         m_window->show();
@@ -554,6 +560,105 @@ private slots:
         found.sort();
         QCOMPARE(found, renamed);
         QCOMPARE(m_dialogs->summaries.size(), answer == Answer::Cancel ? 0 : 1);
+    }
+
+    // A run is taken back from its summary, and again with Ctrl+Z only while there is one not
+    // yet undone; a run whose journal cannot be written still runs, after saying so once.
+    void undoFromTheSummaryAndCtrlZ()
+    {
+        addFile(QStringLiteral("01 intro.mp3"), {"Intro", "Nova"});
+        addFile(QStringLiteral("02 blank.mp3"), {"", "Nova"});
+        const QStringList before = folderEntries();
+        m_dialogs->folderAnswers.enqueue(m_dir->path());
+        m_dialogs->undoAnswers.enqueue(true);
+        click("cmdFolder");
+        QCOMPARE(m_dialogs->summaries.size(), 2);
+        QVERIFY(m_dialogs->summaries.first().offerUndo);
+        QCOMPARE(m_dialogs->summaries.last().text, QStringLiteral("Прежние имена возвращены."));
+        QVERIFY(!m_dialogs->summaries.last().offerUndo);
+        QCOMPARE(folderEntries(), before);
+
+        // Again, closing the summary; then Ctrl+Z asks and takes it back.
+        m_dialogs->folderAnswers.enqueue(m_dir->path());
+        click("cmdFolder");
+        QCOMPARE(folderEntries(),
+                 (QStringList{QStringLiteral("02 blank.mp3"), QStringLiteral("Nova_Intro.mp3")}));
+        m_dialogs->answers.enqueue(Answer::Yes);
+        QTest::keySequence(m_window.get(), QKeySequence::Undo);
+        QCOMPARE(m_dialogs->questions.last(),
+                 QStringLiteral("Вернуть прежние имена последнего переименования (1 файлов)?"));
+        QCOMPARE(folderEntries(), before);
+        // Nothing is left to take back.
+        QTest::keySequence(m_window.get(), QKeySequence::Undo);
+        QCOMPARE(m_dialogs->questions.size(), 1);
+        QCOMPARE(lastMessage().text, QStringLiteral("Нет переименования, которое можно отменить."));
+
+        // A state folder that cannot be made: said once, and the run goes on.
+        QVERIFY(testing::writeFile(m_state->filePath(QStringLiteral("blocked")), "a file"));
+        qputenv("XDG_STATE_HOME", m_state->filePath(QStringLiteral("blocked")).toUtf8());
+        m_dialogs->folderAnswers.enqueue(m_dir->path());
+        click("cmdFolder");
+        QCOMPARE(m_dialogs->messages.at(m_dialogs->messages.size() - 2).text,
+                 QStringLiteral("Журнал не записан: переименование нельзя будет отменить."));
+        QVERIFY(!m_dialogs->summaries.last().offerUndo);
+        QVERIFY(folderEntries().contains(QStringLiteral("Nova_Intro.mp3")));
+    }
+
+    // A run killed midway leaves a journal neither complete nor held: the next start asks, and
+    // Да takes every renamed file back; Нет leaves it, and it is not asked again.
+    void interruptedRunIsOfferedAtStart()
+    {
+        addFile(QStringLiteral("a.mp3"), {"A", "Nova"});
+        addFile(QStringLiteral("b.mp3"), {"B", "Nova"});
+        const QStringList before = folderEntries();
+        for (const Answer answer : {Answer::Cancel, Answer::No, Answer::Yes}) {
+            QString error;
+            {
+                auto journal = JournalWriter::create(JournalKind::Run,
+                                                     QFile::encodeName(m_dir->path()), error);
+                QVERIFY(journal);
+                MemoryFieldModel model;
+                model.setFolderPath(m_dir->path());
+                FolderRunOptions options;
+                options.journal = journal.get();
+                RenameFolder(model, options);
+                // Killed before the end: the journal is not closed.
+                QFile raw(journal->path());
+                QVERIFY(raw.open(QIODevice::ReadOnly));
+                const QByteArray bytes = raw.readAll();
+                raw.close();
+                journal.reset();
+                QFile rewrite(raw.fileName());
+                QVERIFY(rewrite.open(QIODevice::WriteOnly));
+                rewrite.write(bytes.left(bytes.indexOf("end\t")));
+            }
+            m_dialogs->answers.enqueue(answer);
+            const int asked = m_dialogs->questions.size();
+            m_window->CheckInterruptedRuns();
+            QCOMPARE(m_dialogs->questions.size(), asked + 1);
+            QCOMPARE(m_dialogs->questions.last(),
+                     QStringLiteral("Прошлое переименование было прервано: 2 файлов "
+                                    "переименовано. Вернуть прежние имена?"));
+            if (answer == Answer::Cancel) {
+                // Asked again at the next start, then left as it is.
+                m_dialogs->answers.enqueue(Answer::No);
+                m_window->CheckInterruptedRuns();
+                QCOMPARE(m_dialogs->questions.size(), asked + 2);
+            }
+            m_window->CheckInterruptedRuns();
+            QCOMPARE(m_dialogs->questions.size(), asked + (answer == Answer::Cancel ? 2 : 1));
+            if (answer != Answer::Yes) {
+                QCOMPARE(folderEntries(),
+                         (QStringList{QStringLiteral("Nova_A.mp3"), QStringLiteral("Nova_B.mp3")}));
+                m_dialogs->folderAnswers.clear();
+                UndoJournal([&] {
+                    Journal journal;
+                    ReadJournal(LastUndoableJournal(), journal, error);
+                    return journal;
+                }());
+            }
+            QCOMPARE(folderEntries(), before);
+        }
     }
 
     // A run longer than a second shows progress, keeps the window answering, and stops at

@@ -32,36 +32,6 @@ private:
     }
 
 private slots:
-    void commandLine_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("action");
-        QTest::addColumn<QString>("file");
-        const auto row = [](const char* name, QStringList arguments, CommandLine::Action action,
-                            const char* file = "") {
-            QTest::newRow(name) << (QStringList{QStringLiteral("sorvane")} + arguments)
-                                << int(action) << QString::fromUtf8(file);
-        };
-        row("nothing", {}, CommandLine::Run);
-        row("a file", {"song.mp3"}, CommandLine::Run, "song.mp3");
-        row("help wins", {"song.mp3", "--help"}, CommandLine::Help);
-        row("short version", {"-v"}, CommandLine::Version);
-        row("a file named like an option", {"--", "-odd.mp3"}, CommandLine::Run, "-odd.mp3");
-        row("unknown option", {"--verbose"}, CommandLine::Mistake);
-        row("two files", {"a.mp3", "b.mp3"}, CommandLine::Mistake);
-    }
-
-    void commandLine()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, action);
-        QFETCH(QString, file);
-        const CommandLine command = ParseCommandLine(arguments);
-        QCOMPARE(int(command.action), action);
-        QCOMPARE(command.file, file);
-        QCOMPARE(command.error.isEmpty(), action != CommandLine::Mistake);
-    }
-
     // Help and version need no display; without one the program says so in one line.
     void withoutADisplay()
     {

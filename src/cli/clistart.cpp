@@ -1,0 +1,35 @@
+#include "cli/clistart.h"
+
+#include "base/stoppolicy.h"
+#include "cli/commandline.h"
+#include "cli/foldercommand.h"
+#include "cli/terminal.h"
+#include "cli/undocommand.h"
+#include "tag/codepage.h"
+#include "tag/taglibadapter.h"
+
+#include <QCoreApplication>
+
+#include <csignal>
+
+namespace sorvane
+{
+
+int RunCommandLine(int argc, char* argv[], const CommandLine& command)
+{
+    InstallStopPolicy();
+    // A reader that went away (`| head`) ends the run as a signal would, journal closed, rather
+    // than killing the program in the middle of it.
+    std::signal(SIGPIPE, SIG_IGN);
+    if (command.codePage != 0)
+        ChooseAnsiCodePage(command.codePage);
+    InstallTagLibStringHandlers();
+    QCoreApplication app(argc, argv);
+    Terminal terminal;
+    const int code = command.action == CommandLine::Undo ? RunUndoCommand(terminal)
+                                                         : RunFolderCommand(command, terminal);
+    FinishStop(); // a signal ends the program as it would have, once the summary is out
+    return code;
+}
+
+} // namespace sorvane

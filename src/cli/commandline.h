@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace sorvane
+{
+
+// What the command line asks for.
+struct CommandLine {
+    enum Action { Window, Help, Version, Undo, Folder, Mistake } action = Window;
+    QString file;   // Window: to open as if chosen with "Файл"; empty for none
+    QString folder; // Folder: the folder to rename in
+    bool album = false;
+    bool year = false;
+    bool subfolders = false;
+    bool dryRun = false;
+    int codePage = 0; // 8-bit tag text; 0 for the locale's
+    QString error;    // Mistake: what is wrong, for the user
+};
+
+// sorvane [FILE] | --folder DIR [--album] [--year] [--subfolders] [--dry-run] [--codepage NAME]
+// | --undo | --help | --version. Needs no QCoreApplication.
+CommandLine ParseCommandLine(const QStringList& arguments);
+
+// The usage text --help prints.
+QString HelpText();
+
+} // namespace sorvane

@@ -1,0 +1,76 @@
+#include "cli/terminal.h"
+
+#include "rename/printablename.h"
+
+#include <QDateTime>
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace sorvane
+{
+
+namespace
+{
+
+qint64 now()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+bool write(std::FILE* stream, const QByteArray& bytes)
+{
+    return std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream) ==
+               std::size_t(bytes.size()) &&
+           std::fflush(stream) == 0;
+}
+
+} // namespace
+
+Terminal::Terminal(std::FILE* out, std::FILE* err)
+    : m_out(out), m_err(err), m_errIsTerminal(::isatty(::fileno(err)) == 1), m_started(now())
+{
+}
+
+QString Terminal::quoted(QByteArrayView name)
+{
+    return QLatin1Char('"') + PrintableName(name, true) + QLatin1Char('"');
+}
+
+bool Terminal::line(const QString& text)
+{
+    if (m_closed)
+        return false;
+    clearProgress();
+    if (!write(m_out, (text + QLatin1Char('\n')).toUtf8()))
+        m_closed = true;
+    return !m_closed;
+}
+
+void Terminal::error(const QString& text)
+{
+    clearProgress();
+    write(m_err, (text + QLatin1Char('\n')).toUtf8());
+}
+
+void Terminal::progress(int done, int total)
+{
+    if (!m_errIsTerminal)
+        return;
+    const qint64 time = now();
+    if (time - m_started < 1000 || time - m_lastDrawn < 100)
+        return;
+    m_lastDrawn = time;
+    m_progressShown = true;
+    write(m_err, QStringLiteral("\r%1 из %2").arg(done).arg(total).toUtf8() + "\x1b[K");
+}
+
+void Terminal::clearProgress()
+{
+    if (m_progressShown) {
+        write(m_err, "\r\x1b[K");
+        m_progressShown = false;
+    }
+}
+
+} // namespace sorvane

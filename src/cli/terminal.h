@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <cstdio>
+
+namespace sorvane
+{
+
+// Standard output and error as a run from a terminal uses them: lines in UTF-8, names quoted so
+// that no control character from a file name reaches the terminal, and a progress line on
+// standard error redrawn in place while the work takes more than about a second (only where
+// standard error is a terminal).
+class Terminal
+{
+public:
+    Terminal(std::FILE* out = stdout, std::FILE* err = stderr);
+
+    // A name between double quotes: \\, \" and \xHH for control characters and bytes that are
+    // not UTF-8.
+    static QString quoted(QByteArrayView name);
+
+    // False once standard output is closed (a reader like `head` went away): the run then stops
+    // as on a termination signal.
+    bool line(const QString& text);
+    void error(const QString& text);
+    void progress(int done, int total);
+    bool outputClosed() const { return m_closed; }
+
+private:
+    void clearProgress();
+
+    std::FILE* m_out;
+    std::FILE* m_err;
+    bool m_progressShown = false;
+    bool m_errIsTerminal = false;
+    bool m_closed = false;
+    qint64 m_started = 0;
+    qint64 m_lastDrawn = 0;
+};
+
+} // namespace sorvane

@@ -1,6 +1,0 @@
-#include "ui/startup.h"
-
-int main(int argc, char* argv[])
-{
-    return sorvane::StartUp(argc, argv);
-}
