@@ -26,10 +26,10 @@ int RunCommandLine(int argc, char* argv[], const CommandLine& command)
     InstallTagLibStringHandlers();
     QCoreApplication app(argc, argv);
     Terminal terminal;
-    const int code = command.action == CommandLine::Undo ? RunUndoCommand(terminal)
-                                                         : RunFolderCommand(command, terminal);
-    FinishStop(); // a signal ends the program as it would have, once the summary is out
-    return code;
+    // A termination signal stops a run as Cancel would: the summary is printed, and the exit
+    // status (1) says the run did not finish.
+    return command.action == CommandLine::Undo ? RunUndoCommand(terminal)
+                                               : RunFolderCommand(command, terminal);
 }
 
 } // namespace sorvane

@@ -1,15 +1,130 @@
 #include "cli/foldercommand.h"
 
+#include "base/error.h"
+#include "base/stoppolicy.h"
 #include "cli/commandline.h"
 #include "cli/terminal.h"
+#include "rename/fieldmodel.h"
+#include "rename/folderrun.h"
+#include "rename/foldertree.h"
+#include "rename/journal.h"
+#include "rename/openfolder.h"
+#include "rename/printablename.h"
+#include "rename/renamefailures.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <memory>
 
 namespace sorvane
 {
 
-int RunFolderCommand(const CommandLine&, Terminal& terminal)
+namespace
 {
-    terminal.error(QStringLiteral("sorvane: --folder is not there yet"));
-    return 2;
+
+// Prints each file as the run is done with it, and the progress on a terminal; a closed standard
+// output stops the run before the next file.
+class Printer : public RunObserver, public WalkObserver
+{
+public:
+    explicit Printer(Terminal& terminal) : m_terminal(terminal) {}
+
+    bool walking(int, int, const QString&) override { return !stopped(); }
+
+    bool proceed(int done, const FolderTree& tree) override
+    {
+        m_tree = &tree;
+        m_terminal.progress(done, tree.files.size());
+        return !stopped();
+    }
+
+    void fileDone(int file, const Outcome& outcome, const QString& newName,
+                  bool alreadyNamed) override
+    {
+        const QByteArray folder = m_tree->relativePath(m_tree->folderOf(file));
+        const auto path = [&folder](const QByteArray& name) {
+            return Terminal::quoted(folder.isEmpty() ? name : folder + '/' + name);
+        };
+        const QByteArray old = m_tree->files.name(file);
+        if (outcome.ok() && !alreadyNamed)
+            m_terminal.line(path(old) + QStringLiteral(" -> ") +
+                            path(OpenFolder::nativeName(newName)));
+        else if (outcome.ok())
+            m_terminal.line(path(old) + QStringLiteral(": уже называется так"));
+        else
+            m_terminal.line(path(old) + QStringLiteral(": ") + reason(outcome, newName));
+    }
+
+private:
+    bool stopped() const { return m_terminal.outputClosed() || StopRequested(); }
+
+    static QString reason(const Outcome& outcome, const QString& newName)
+    {
+        // The name another file holds, as the window's details say it.
+        if (outcome.failure == &RenameFailure::TargetExists && !newName.isEmpty())
+            return QStringLiteral("файл %1 уже существует")
+                .arg(Terminal::quoted(OpenFolder::nativeName(newName)));
+        return Reason(outcome);
+    }
+
+    Terminal& m_terminal;
+    const FolderTree* m_tree = nullptr;
+};
+
+} // namespace
+
+int RunFolderCommand(const CommandLine& command, Terminal& terminal)
+{
+    const QString path = QDir(command.folder).absolutePath();
+    std::unique_ptr<OpenFolder> root;
+    FolderTree tree;
+    Printer printer(terminal);
+    try {
+        root = std::make_unique<OpenFolder>(path);
+        tree = WalkFolder(*root, command.subfolders, &printer);
+    } catch (const Error& error) {
+        terminal.error(QStringLiteral("sorvane: %1").arg(error.message()));
+        return 2;
+    }
+    for (const SkippedFolder& folder : tree.skipped) {
+        const QByteArray parent = tree.relativePath(folder.parent);
+        terminal.line(
+            Terminal::quoted(parent.isEmpty() ? folder.name : parent + '/' + folder.name) +
+            QStringLiteral(": ") + Reason(folder.why));
+    }
+    std::unique_ptr<JournalWriter> journal;
+    if (!command.dryRun) {
+        QString error;
+        journal = JournalWriter::create(JournalKind::Run, QFile::encodeName(path), error);
+        if (!journal)
+            terminal.error(QStringLiteral("Журнал не записан: переименование нельзя будет "
+                                          "отменить. %1")
+                               .arg(error));
+    }
+    MemoryFieldModel model;
+    model.setCheck1(FieldModel::Album, command.album ? 1 : 0);
+    model.setCheck1(FieldModel::Year, command.year ? 1 : 0);
+    model.setFolderPath(path);
+    FolderRunOptions options;
+    options.observer = &printer;
+    options.journal = journal.get();
+    options.dryRun = command.dryRun;
+    const bool skipped = !tree.skipped.empty();
+    const FolderReport report = RenameTree(model, *root, std::move(tree), options);
+    if (!report.journalFailure.isEmpty())
+        terminal.error(QStringLiteral("Журнал не записан до конца: переименование нельзя будет "
+                                      "отменить полностью. %1")
+                           .arg(report.journalFailure));
+    const int failures = model.FailCount();
+    terminal.line(failures > 0
+                      ? QString::number(failures) + QStringLiteral(" файлов не переименовано!")
+                      : QStringLiteral("Готово!"));
+    if (const QString stopped = StoppedLine(report); !stopped.isEmpty())
+        terminal.line(stopped);
+    if (!command.dryRun)
+        PruneJournals();
+    return failures > 0 || skipped || report.stopped ? 1 : 0;
 }
 
 } // namespace sorvane

@@ -1,6 +1,7 @@
 #include "rename/folderrun.h"
 
 #include "base/stoppolicy.h"
+#include "rename/dryrun.h"
 #include "rename/fieldmodel.h"
 #include "rename/folderchain.h"
 #include "rename/journal.h"
@@ -126,6 +127,7 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
             int entry = -1; // in the journal
         };
         std::vector<Planned> batch;
+        DryRun dryRun;
         std::vector<JournalEntry> entries;
         bool stopped = false;
         for (int first = 0; first < total && !stopped; first += BatchSize) {
@@ -146,7 +148,7 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
                 lastTag = read.bytes;
                 planned.verdict = DecideName(partsFromTag(tag, albumSelected, yearSelected));
                 planned.outcome = planned.verdict.refused;
-                if (planned.outcome.ok() && journal) {
+                if (planned.outcome.ok() && journal && !options.dryRun) {
                     const int at = files.folderOf(file);
                     planned.entry = journal->written() + int(entries.size());
                     entries.push_back({relative(at, files.files.name(file)),
@@ -171,6 +173,7 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
                 Planned& planned = batch[std::size_t(file - first)];
                 Outcome outcome = planned.outcome;
                 qint32 newName = -1;
+                bool alreadyNamed = false;
                 if (outcome.ok()) {
                     if (const int now = files.folderOf(file); now != folderIndex) {
                         folderIndex = now;
@@ -182,8 +185,11 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
                     entryNumber = planned.entry;
                     movingFolder = folderIndex;
                     const NameVerdict& verdict = planned.verdict;
-                    const RenameResult result = RenameToName(*folder, files.files.name(file),
-                                                             *folder, verdict.name, &moveJournal);
+                    const RenameResult result =
+                        options.dryRun ? dryRun.rename(folderIndex, *folder, files.files.name(file),
+                                                       verdict.name)
+                                       : RenameToName(*folder, files.files.name(file), *folder,
+                                                      verdict.name, &moveJournal);
                     if (result.outcome.failure == &RenameFailure::NotReached) {
                         stopAt(file);
                         stopped = true;
@@ -192,6 +198,7 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
                     if (!result.leftAs.isEmpty())
                         report.leftAside.emplace(file, result.leftAs);
                     outcome = result.outcome;
+                    alreadyNamed = result.alreadyNamed;
                     if (outcome.ok() && !result.alreadyNamed) {
                         ++report.renamed;
                         if (verdict.shortened)
@@ -202,6 +209,12 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
                 }
                 if (!outcome.ok())
                     report.notRenamed.push_back({file, outcome, newName});
+                if (options.observer) {
+                    options.observer->fileDone(file, outcome,
+                                               outcome.ok() || newName >= 0 ? planned.verdict.name
+                                                                            : QString(),
+                                               outcome.ok() && alreadyNamed);
+                }
             }
         }
     }

@@ -17,6 +17,9 @@ class RunObserver
 public:
     virtual ~RunObserver() = default;
     virtual bool proceed(int done, const FolderTree& tree) = 0;
+    // What became of a file, as it becomes of it: renamed to `newName`, had that name already, or
+    // not renamed for `outcome`'s reason (`newName` then the name that was to be made, if any).
+    virtual void fileDone(int, const Outcome&, const QString&, bool) {}
 };
 
 struct FolderRunOptions {
@@ -27,6 +30,8 @@ struct FolderRunOptions {
     // Where the run's renames are written ahead, to be taken back; none for a run that cannot
     // have one. The run closes it.
     JournalWriter* journal = nullptr;
+    // Rename nothing: work out what the run would do with the folders as they stand (DryRun).
+    bool dryRun = false;
 };
 
 // Renames every listed MP3 file of FolderPath that has a tag, from that tag (ID3v1, else ID3v2,

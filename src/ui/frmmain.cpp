@@ -566,6 +566,9 @@ void frmMain::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    // Closed before a termination signal ends the program without running destructors.
+    if (m_singleJournal)
+        m_singleJournal->close(m_singleRenames);
     QWidget::closeEvent(event);
 }
 

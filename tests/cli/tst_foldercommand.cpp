@@ -1,0 +1,212 @@
+#include "cli/commandline.h"
+#include "cli/foldercommand.h"
+#include "cli/terminal.h"
+#include "support/tagfiles.h"
+
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+using namespace sorvane;
+using testing::V1Tag;
+
+namespace
+{
+
+struct Run {
+    int exitCode;
+    QByteArray out, err;
+};
+
+// The installed program's part: the real executable, without a display and without Qt's
+// platform, in a state folder of the test's own.
+Run runSorvane(const QStringList& arguments, const QString& state,
+               const QByteArray& locale = "C.UTF-8")
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* variable :
+         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LANG", "LC_CTYPE"})
+        environment.remove(QLatin1String(variable));
+    environment.insert(QStringLiteral("LC_ALL"), QString::fromLatin1(locale));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), state);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(SORVANE_EXECUTABLE), arguments);
+    if (!process.waitForFinished(20000))
+        qFatal("sorvane did not finish");
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+QByteArray cp1251(const char16_t* text)
+{
+    QByteArray bytes;
+    for (const char16_t* c = text; *c; ++c)
+        bytes.append(static_cast<char>(*c - 0x0410 + 0xC0));
+    return bytes;
+}
+
+// Every entry's name, bytes and modification time, and the folder's own.
+QStringList state(const QString& folder)
+{
+    QStringList entries;
+    struct stat info = {};
+    ::stat(QFile::encodeName(folder).constData(), &info);
+    entries << QString::number(info.st_mtim.tv_nsec) + QString::number(info.st_mtim.tv_sec);
+    for (const QFileInfo& file : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden, QDir::Name))
+        entries << file.fileName() + QString::number(file.lastModified().toMSecsSinceEpoch()) +
+                       QString::fromLatin1(testing::readFile(file.filePath()).toHex());
+    return entries;
+}
+
+} // namespace
+
+class FolderCommandTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_state;
+
+    // A small folder of the row's kind, fresh for every row.
+    static void fill(const QString& folder, const QString& kind)
+    {
+        const auto add = [&folder](const char* name, const QByteArray& bytes) {
+            QVERIFY(testing::writeFile(folder + '/' + QString::fromUtf8(name), bytes));
+        };
+        if (kind == QLatin1String("good")) {
+            add("1.mp3", testing::mp3Bytes({"Blue Sky", "Nova", "Horizons", "1999"}));
+            add("2.mp3", testing::mp3Bytes({"Red Sun", "Lumen", "Dawn", "2001"}));
+        } else if (kind == QLatin1String("one bad")) {
+            add("1.mp3", testing::mp3Bytes({"Blue Sky", "Nova"}));
+            add("2.mp3", "short");
+        } else if (kind == QLatin1String("cyrillic")) {
+            add("1.mp3", testing::mp3Bytes({cp1251(u"Звезда"), cp1251(u"Кино")}));
+        } else if (kind == QLatin1String("escape")) {
+            add("\x1b]0;owned\x07.mp3", testing::mp3Bytes({"x\\y", "A\"B"}));
+        }
+    }
+
+private slots:
+    void commandLines_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::newRow("renamed") << "good" << QStringList{} << 0
+                                 << "\"1.mp3\" -> \"Nova_Blue Sky.mp3\"\n"
+                                    "\"2.mp3\" -> \"Lumen_Red Sun.mp3\"\nГотово!\n";
+        QTest::newRow("album and year") << "good" << QStringList{"--album", "--year"} << 0
+                                        << "\"1.mp3\" -> \"Nova_Horizons_1999_Blue Sky.mp3\"\n"
+                                           "\"2.mp3\" -> \"Lumen_Dawn_2001_Red Sun.mp3\"\n"
+                                           "Готово!\n";
+        QTest::newRow("one not renamed")
+            << "one bad" << QStringList{} << 1
+            << "\"1.mp3\" -> \"Nova_Blue Sky.mp3\"\n"
+               "\"2.mp3\": файл короче 128 байт, и тега в нём нет\n1 файлов не переименовано!\n";
+        QTest::newRow("no such folder") << "missing" << QStringList{} << 2 << "";
+        QTest::newRow("usage") << "good" << QStringList{"--year", "--undo"} << 2 << "";
+        // The locale says C; the code page given says how the tags were written.
+        QTest::newRow("windows-1251 under C")
+            << "cyrillic" << QStringList{"--codepage", "windows-1251"} << 0
+            << "\"1.mp3\" -> \"Кино_Звезда.mp3\"\nГотово!\n";
+        QTest::newRow("a name with escape sequences")
+            << "escape" << QStringList{"--dry-run"} << 0
+            << "\"\\x1b]0;owned\\x07.mp3\" -> \"A\\\"B_x\\\\y.mp3\"\nГотово!\n";
+    }
+
+    void commandLines()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QStringList, options);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("music"));
+        if (kind != QLatin1String("missing")) {
+            QVERIFY(QDir().mkpath(folder));
+            fill(folder, kind);
+        }
+        const Run run =
+            runSorvane(QStringList{QStringLiteral("--folder"), folder} + options, m_state.path(),
+                       kind == QLatin1String("cyrillic") ? "C" : "C.UTF-8");
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(QString::fromUtf8(run.out), out);
+        // A mistake or an unopened folder says so in one line on standard error.
+        if (exitCode == 2)
+            QCOMPARE(run.err.count('\n'),
+                     exitCode == 2 ? 2 - (kind == QLatin1String("missing")) : 0);
+    }
+
+    // The dry run prints what the run prints and changes nothing: names, bytes, times, the
+    // folder's own time; then the run is journaled and --undo takes it back, once.
+    void dryRunThenRunThenUndo()
+    {
+        QTemporaryDir dir, journals;
+        fill(dir.path(), QStringLiteral("good"));
+        QVERIFY(testing::writeFile(dir.filePath(QStringLiteral("Nova_Blue Sky.mp3")), "taken"));
+        const QStringList before = state(dir.path());
+        const Run dry = runSorvane({"--folder", dir.path(), "--dry-run"}, journals.path());
+        QCOMPARE(state(dir.path()), before);
+        const Run real = runSorvane({"--folder", dir.path()}, journals.path());
+        QCOMPARE(real.out, dry.out);
+        QCOMPARE(real.exitCode, 1);
+        const Run undo = runSorvane({"--undo"}, journals.path());
+        QCOMPARE(undo.exitCode, 0);
+        QCOMPARE(QString::fromUtf8(undo.out),
+                 QStringLiteral("\"Lumen_Red Sun.mp3\" -> \"2.mp3\"\nПрежние имена возвращены.\n"));
+        QCOMPARE(runSorvane({"--undo"}, journals.path()).exitCode, 2);
+        QStringList after = state(dir.path());
+        after.removeFirst(); // the folder's own time changed with the renames
+        QStringList was = before;
+        was.removeFirst();
+        QCOMPARE(after, was);
+    }
+
+    // On random folders whose tags collide with each other and with names already there, the
+    // dry run's lines and summary are the run's.
+    void dryRunEqualsRun()
+    {
+        QRandomGenerator random(22);
+        for (int round = 0; round < 12; ++round) {
+            QTemporaryDir dir;
+            const QByteArray titles[] = {"A", "B", "C", "", "AAAAAA", "D/E"};
+            const QByteArray artists[] = {"Nova", "Lumen", ""};
+            const int files = 3 + random.bounded(12);
+            for (int i = 0; i < files; ++i) {
+                const V1Tag tag{titles[random.bounded(6)], artists[random.bounded(3)]};
+                const QByteArray name = random.bounded(4) == 0
+                                            ? tag.artist + '_' + tag.title + ".mp3"
+                                            : "f" + QByteArray::number(i) + ".mp3";
+                testing::writeFile(dir.filePath(QString::fromUtf8(name)),
+                                   testing::mp3Bytes(tag, 50, char(i)));
+            }
+            const auto run = [&](bool dry) {
+                char* buffer = nullptr;
+                std::size_t size = 0;
+                std::FILE* out = ::open_memstream(&buffer, &size);
+                Terminal terminal(out, stderr);
+                CommandLine command;
+                command.folder = dir.path();
+                command.dryRun = dry;
+                const int code = RunFolderCommand(command, terminal);
+                std::fclose(out);
+                const QByteArray text(buffer, qsizetype(size));
+                std::free(buffer);
+                return std::make_pair(code, text);
+            };
+            qputenv("XDG_STATE_HOME", m_state.path().toUtf8());
+            const auto dry = run(true);
+            const auto real = run(false);
+            QCOMPARE(real.second, dry.second);
+            QCOMPARE(real.first, dry.first);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(FolderCommandTest)
+#include "tst_foldercommand.moc"
