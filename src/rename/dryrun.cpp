@@ -36,14 +36,13 @@ std::set<QByteArray> listNames(const OpenFolder& folder)
 } // namespace
 
 RenameResult DryRun::rename(int folder, const OpenFolder& open, const char* from,
-                            const QString& name)
+                            const QByteArray& to)
 {
     auto found = m_names.find(folder);
     if (found == m_names.end())
         found = m_names.emplace(folder, listNames(open)).first;
     std::set<QByteArray>& names = found->second;
     RenameResult result;
-    const QByteArray to = OpenFolder::nativeName(name);
     if (to == from) {
         result.alreadyNamed = true;
         return result;

@@ -21,7 +21,7 @@ class DryRun
 {
 public:
     // As RenameToName would answer for the file `from` of the folder the tree numbers `folder`.
-    RenameResult rename(int folder, const OpenFolder& open, const char* from, const QString& name);
+    RenameResult rename(int folder, const OpenFolder& open, const char* from, const QByteArray& to);
 
 private:
     std::map<int, std::set<QByteArray>> m_names; // each folder's names, listed when first needed

@@ -31,7 +31,7 @@ namespace
 {
 
 // Files named, and their renames journaled, at a time.
-constexpr int BatchSize = 64;
+constexpr int BatchSize = 256;
 
 // What loading the tag into the fields would leave as name parts: LoadTagFields,
 // SelectionForTag and SelectedParts are the same rule on the window's route (tagloading.cpp,
@@ -124,16 +124,17 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
         struct Planned {
             Outcome outcome;
             NameVerdict verdict;
+            QByteArray to;  // the name, as the file system's bytes
             int entry = -1; // in the journal
         };
         std::vector<Planned> batch;
         DryRun dryRun;
-        std::vector<JournalEntry> entries;
+        int journalFolder = -1;
+        QByteArray journalPath; // of journalFolder, below the root
         bool stopped = false;
         for (int first = 0; first < total && !stopped; first += BatchSize) {
             const int end = std::min(total, first + BatchSize);
             batch.assign(std::size_t(end - first), Planned());
-            entries.clear();
             for (int file = first; file < end; ++file) {
                 Planned& planned = batch[std::size_t(file - first)];
                 const TagRead read = reader.next(file);
@@ -148,17 +149,21 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
                 lastTag = read.bytes;
                 planned.verdict = DecideName(partsFromTag(tag, albumSelected, yearSelected));
                 planned.outcome = planned.verdict.refused;
+                if (planned.outcome.ok())
+                    planned.to = OpenFolder::nativeName(planned.verdict.name);
                 if (planned.outcome.ok() && journal && !options.dryRun) {
                     const int at = files.folderOf(file);
-                    planned.entry = journal->written() + int(entries.size());
-                    entries.push_back({relative(at, files.files.name(file)),
-                                       relative(at, OpenFolder::nativeName(planned.verdict.name)),
-                                       QByteArray(),
-                                       {read.bytes.size, read.bytes.modified,
-                                        inodes ? qint64(read.bytes.inode) : -1}});
+                    if (at != journalFolder) {
+                        journalFolder = at;
+                        journalPath = files.relativePath(at);
+                    }
+                    planned.entry = journal->add(journalPath, files.files.name(file),
+                                                 OpenFolder::nativeName(planned.verdict.name),
+                                                 {read.bytes.size, read.bytes.modified,
+                                                  inodes ? qint64(read.bytes.inode) : -1});
                 }
             }
-            if (journal && !entries.empty() && !journal->writeAhead(entries)) {
+            if (journal && !journal->flush()) {
                 // Said at the end: the renames from here on cannot be taken back.
                 report.journalFailure = SystemReason(errno);
                 journal = nullptr;
@@ -187,9 +192,9 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
                     const NameVerdict& verdict = planned.verdict;
                     const RenameResult result =
                         options.dryRun ? dryRun.rename(folderIndex, *folder, files.files.name(file),
-                                                       verdict.name)
+                                                       planned.to)
                                        : RenameToName(*folder, files.files.name(file), *folder,
-                                                      verdict.name, &moveJournal);
+                                                      planned.to, &moveJournal);
                     if (result.outcome.failure == &RenameFailure::NotReached) {
                         stopAt(file);
                         stopped = true;

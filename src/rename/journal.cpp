@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <charconv>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -38,7 +39,9 @@ const char* kindName(JournalKind kind)
 
 QByteArray field(const QByteArray& bytes)
 {
-    return PrintableName(bytes, true).toUtf8();
+    QByteArray out;
+    AppendPrintable(out, bytes, true);
+    return out;
 }
 
 QByteArray number(qint64 value)
@@ -126,18 +129,69 @@ bool JournalWriter::writeLine(const QByteArray& line)
     return true;
 }
 
+namespace
+{
+
+void appendNumber(std::string& out, qint64 value)
+{
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, std::size_t(end - digits));
+}
+
+void appendName(std::string& out, QByteArrayView folder, QByteArrayView name)
+{
+    if (!folder.isEmpty()) {
+        AppendPrintable(out, folder, true);
+        out += '/';
+    }
+    AppendPrintable(out, name, true);
+}
+
+} // namespace
+
+int JournalWriter::add(QByteArrayView folder, QByteArrayView oldName, QByteArrayView newName,
+                       const FileIdentity& identity)
+{
+    // Thousands a second: appended to one buffer, no string made per field.
+    if (m_pending.capacity() < 256 * 128)
+        m_pending.reserve(256 * 128);
+    const int number = m_next++;
+    m_pending.append("entry\t", 6);
+    appendNumber(m_pending, number);
+    m_pending += '\t';
+    appendName(m_pending, folder, oldName);
+    m_pending += '\t';
+    appendName(m_pending, folder, newName);
+    m_pending += '\t';
+    if (identity.inode < 0)
+        m_pending += '-';
+    else
+        appendNumber(m_pending, identity.inode);
+    m_pending += '\t';
+    appendNumber(m_pending, identity.size);
+    m_pending += '\t';
+    appendNumber(m_pending, identity.modified);
+    m_pending += '\n';
+    return number;
+}
+
+bool JournalWriter::flush()
+{
+    if (m_pending.empty())
+        return true;
+    m_pending.pop_back();
+    const bool written =
+        writeLine(QByteArray::fromRawData(m_pending.data(), qsizetype(m_pending.size())));
+    m_pending.clear();
+    return written;
+}
+
 bool JournalWriter::writeAhead(const std::vector<JournalEntry>& entries)
 {
-    if (entries.empty())
-        return true;
-    QByteArray lines;
-    for (const JournalEntry& entry : entries) {
-        lines += "entry\t" + number(m_next++) + '\t' + field(entry.oldName) + '\t' +
-                 field(entry.newName) + '\t' +
-                 (entry.identity.inode < 0 ? QByteArray("-") : number(entry.identity.inode)) +
-                 '\t' + number(entry.identity.size) + '\t' + number(entry.identity.modified) + '\n';
-    }
-    return writeLine(lines.chopped(1));
+    for (const JournalEntry& entry : entries)
+        add(QByteArrayView(), entry.oldName, entry.newName, entry.identity);
+    return flush();
 }
 
 bool JournalWriter::writeAside(int number, const QByteArray& asideName)

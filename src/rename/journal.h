@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace sorvane
@@ -54,6 +55,11 @@ public:
 
     // The entries of the next renames, in one write; their numbers follow on from the last.
     bool writeAhead(const std::vector<JournalEntry>& entries);
+    // The same an entry at a time: `folder` is the names' folder below the run's, or empty; the
+    // entries gather until flush() writes them at once. The number the entry gets.
+    int add(QByteArrayView folder, QByteArrayView oldName, QByteArrayView newName,
+            const FileIdentity& identity);
+    bool flush();
     // The name aside that entry `number` is about to take; that it is about to reserve a name.
     bool writeAside(int number, const QByteArray& asideName);
     bool writeReserve(int number);
@@ -71,6 +77,7 @@ private:
     FileDescriptor m_fd;
     int m_next = 0;
     bool m_closed = false;
+    std::string m_pending; // entries not yet written
 };
 
 // A journal read back; a torn last line (no line end) is left out.

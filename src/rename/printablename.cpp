@@ -31,34 +31,58 @@ std::pair<char32_t, int> decodeOne(QByteArrayView bytes, qsizetype at)
     return {c, length};
 }
 
-void appendHex(QString& text, quint8 byte)
+template <typename Bytes> void appendPrintable(Bytes& out, QByteArrayView name, bool quoted)
 {
-    text += QStringLiteral("\\x") + QString::number(byte, 16).rightJustified(2, QLatin1Char('0'));
+    static const char Hex[] = "0123456789abcdef";
+    // Most names are plain ASCII: runs of bytes that go as they are are appended whole.
+    qsizetype plain = 0;
+    for (qsizetype at = 0; at < name.size();) {
+        const quint8 byte = quint8(name[at]);
+        if (byte >= 0x20 && byte < 0x7F && !(quoted && (byte == '\\' || byte == '"'))) {
+            ++at;
+            continue;
+        }
+        out.append(name.data() + plain, at - plain);
+        if (byte >= 0x20 && byte < 0x7F) {
+            out += '\\';
+            out += char(byte);
+            plain = ++at;
+            continue;
+        }
+        const auto [c, length] = decodeOne(name, at);
+        if (length > 0 && !IsControlCharacter(c)) {
+            out.append(name.data() + at, length);
+        } else {
+            for (int i = 0; i < std::max(length, 1); ++i) {
+                const quint8 escaped = quint8(name[at + i]);
+                const char hex[] = {'\\', 'x', Hex[escaped >> 4], Hex[escaped & 0xF]};
+                out.append(hex, 4);
+            }
+        }
+        at += std::max(length, 1);
+        plain = at;
+    }
+    out.append(name.data() + plain, name.size() - plain);
 }
 
 } // namespace
 
+void AppendPrintable(QByteArray& out, QByteArrayView name, bool quoted)
+{
+    appendPrintable(out, name, quoted);
+}
+
+void AppendPrintable(std::string& out, QByteArrayView name, bool quoted)
+{
+    appendPrintable(out, name, quoted);
+}
+
 QString PrintableName(QByteArrayView name, bool quoted)
 {
-    QString text;
-    text.reserve(name.size());
-    for (qsizetype at = 0; at < name.size();) {
-        const auto [c, length] = decodeOne(name, at);
-        if (length == 0 || IsControlCharacter(c)) {
-            for (int i = 0; i < std::max(length, 1); ++i)
-                appendHex(text, quint8(name[at + i]));
-            at += std::max(length, 1);
-            continue;
-        }
-        if (quoted && (c == U'\\' || c == U'"'))
-            text += QLatin1Char('\\');
-        if (c >= 0x10000)
-            text += QChar(QChar::highSurrogate(c)), text += QChar(QChar::lowSurrogate(c));
-        else
-            text += QChar(char16_t(c));
-        at += length;
-    }
-    return text;
+    QByteArray out;
+    out.reserve(name.size() + 8);
+    AppendPrintable(out, name, quoted);
+    return QString::fromUtf8(out);
 }
 
 bool ParsePrintableName(QStringView text, QByteArray& name)

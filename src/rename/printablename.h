@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+
+#include <string>
 
 namespace sorvane
 {
@@ -11,6 +14,9 @@ namespace sorvane
 // byte. With `quoted`, backslash and double quote show as \\ and \", so the name can stand
 // between double quotes on a terminal and no name can fake a separator.
 QString PrintableName(QByteArrayView name, bool quoted = false);
+// The same as UTF-8 bytes, appended.
+void AppendPrintable(QByteArray& out, QByteArrayView name, bool quoted);
+void AppendPrintable(std::string& out, QByteArrayView name, bool quoted);
 
 // The bytes of a name printed with `quoted`, exactly: \\, \" and \xHH undone. False where the
 // text is not such a name.

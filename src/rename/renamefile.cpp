@@ -82,11 +82,10 @@ QString JoinPath(const QString& folder, const QString& name)
 }
 
 RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
-                          const OpenFolder& toFolder, const QString& name,
+                          const OpenFolder& toFolder, const QByteArray& to,
                           const MoveJournal* journal)
 {
     RenameResult result;
-    const QByteArray to = OpenFolder::nativeName(name);
     if (std::strcmp(from, to.constData()) == 0 &&
         (&fromFolder == &toFolder || fromFolder.sameAs(toFolder))) {
         if (!sourceExists(fromFolder, from))
@@ -169,8 +168,9 @@ RenamedFile RenameFile(FieldModel& model, JournalWriter* journal)
             moveJournal.beforeReserve = [journal, entry] { journal->writeReserve(entry); };
         }
     }
-    const RenameResult result = RenameToName(*fromFolder, from.constData(), *toFolder, name,
-                                             journal ? &moveJournal : nullptr);
+    const RenameResult result =
+        RenameToName(*fromFolder, from.constData(), *toFolder, OpenFolder::nativeName(name),
+                     journal ? &moveJournal : nullptr);
     if (!result.leftAs.isEmpty()) {
         // The path field follows the file to the name it has now, so it can be renamed again.
         const QString now = JoinPath(sourceInfo.path(), OpenFolder::displayName(result.leftAs));

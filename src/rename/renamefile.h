@@ -42,8 +42,9 @@ struct RenameResult {
 // Renames the file `from` of fromFolder to `name` in toFolder, a name DecideName allowed: the one
 // rename that both a single file and the folder run go through. RenameFailure::NotReached when a
 // termination signal came before the move began.
+// `to` is the name as the file system's bytes (OpenFolder::nativeName).
 RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
-                          const OpenFolder& toFolder, const QString& name,
+                          const OpenFolder& toFolder, const QByteArray& to,
                           const MoveJournal* journal = nullptr);
 
 enum class RenameOutcome {

@@ -3,12 +3,12 @@
 #include "base/error.h"
 #include "tag/tagbytes.h"
 
-#include <array>
-#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace sorvane
 {
@@ -22,15 +22,20 @@ struct TagRead {
     TagBytes bytes;
 };
 
-// Gives the snapshot's tags in order, read on a second thread some files ahead of the renames,
-// or read right when asked. The two threads meet only through two counters; either sleeps only
-// when it has to wait, and is woken only when it can go on by a good stretch, so a run pays for a
-// sleep and a wake-up now and then rather than for every file.
+// Gives the tree's tags in order, each read in its own folder, reopened as the renaming thread
+// reopens it. Reading ahead, reader threads take the next files in order and put each tag in a
+// slot of a window of Window files past the last one handed over, so memory stays flat however
+// large the tree; the renaming thread takes them in order. One reader to begin with: another is
+// added when the renaming thread has waited for a tag as long as a round trip to a share, twice
+// in a row, while the window has room; on a local disk the first one keeps up or the waits stay
+// short. Only bytes are read here; TagLib parses them on the renaming thread.
 class TagReader
 {
 public:
-    // The files of the tree walked from root, each read in its own folder, reopened as the
-    // renaming thread reopens it.
+    static constexpr int Window = 512;
+    static constexpr int MostReaders = 16;
+    static constexpr std::chrono::microseconds LongWait{150};
+
     TagReader(const OpenFolder& root, const FolderTree& tree, bool ahead);
     ~TagReader();
 
@@ -40,33 +45,37 @@ public:
     // The tag of `file`; files are asked for in order, none twice.
     TagRead next(int file);
 
+    // Reader threads started so far (0 when reading in turn).
+    int readers() const;
+
 private:
-    static constexpr int RingSize = 512;
-    static constexpr int Stretch = RingSize / 2; // free slots the reader waits for when full
-    static constexpr int SpinsBeforeSleep = 4000;
+    TagRead read(FolderChain& chain, int& folder, const OpenFolder*& open, Outcome& failure,
+                 int file) const;
+    void readerLoop();
+    void addReader(); // with the lock held
 
-    void readAhead();
-    TagRead read(int file);
-    template <typename Condition>
-    void waitUntil(std::atomic<bool>& waiting, std::condition_variable& wakes, Condition ready);
-    void wake(const std::atomic<bool>& waiting, std::condition_variable& wakes);
-
+    const OpenFolder& m_root;
     const FolderTree& m_tree;
-    std::unique_ptr<FolderChain> m_chain; // the reading thread's own
-    int m_folder = -1;                    // the folder the chain last opened, and the outcome
+    const int m_total;
+    const bool m_ahead;
+
+    // Reading in turn, on the renaming thread.
+    std::unique_ptr<FolderChain> m_chain;
+    int m_folder = -1;
     const OpenFolder* m_open = nullptr;
     Outcome m_folderFailure;
-    std::array<TagRead, RingSize> m_ring{};
-    std::atomic<int> m_read{0};        // files read so far
-    std::atomic<int> m_taken{0};       // files handed over so far
-    std::atomic<int> m_readerNeeds{0}; // the reader sleeps until this many are taken
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_readerWaiting{false};
-    std::atomic<bool> m_renamerWaiting{false};
-    std::mutex m_mutex;
-    std::condition_variable m_readerWakes;
-    std::condition_variable m_renamerWakes;
-    std::thread m_thread;
+
+    // Reading ahead: all under the one lock.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_slotFilled; // the renaming thread waits for the tag it wants
+    std::condition_variable m_roomMade;   // readers wait for the window to move on
+    std::vector<TagRead> m_slots;
+    std::vector<char> m_filled;
+    int m_claimed = 0; // files taken by readers so far
+    int m_taken = 0;   // files handed to the renaming thread so far
+    int m_longWaits = 0;
+    bool m_stop = false;
+    std::vector<std::thread> m_threads;
 };
 
 } // namespace sorvane

@@ -90,10 +90,13 @@ SummaryDialog::SummaryDialog(QWidget* parent, const Summary& summary)
     layout->addLayout(top);
 
     auto* buttons = new QDialogButtonBox(this);
-    const QString details = SummaryDetailsText(summary);
-    if (!summary.rows.empty() || summary.emptyFolder) {
-        auto* folder =
-            new QLabel(details.section(QLatin1Char('\n'), 0, summary.emptyFolder ? 1 : 0), this);
+    const bool details = !summary.rows.empty() || summary.emptyFolder;
+    if (details) {
+        // The details' first lines; the rest are in the table.
+        auto* folder = new QLabel(
+            QStringLiteral("Папка %1.").arg(QuotedPath(summary.folder)) +
+                (summary.emptyFolder ? QStringLiteral("\nВ ней нет файлов MP3.") : QString()),
+            this);
         folder->setWordWrap(true);
         layout->addWidget(folder);
     }
@@ -112,7 +115,7 @@ SummaryDialog::SummaryDialog(QWidget* parent, const Summary& summary)
         const QFontMetrics metrics(font());
         resize(metrics.averageCharWidth() * 110, metrics.height() * 24);
     }
-    if (!details.isEmpty()) {
+    if (details) {
         QPushButton* copyButton =
             buttons->addButton(QStringLiteral("Копировать"), QDialogButtonBox::ActionRole);
         copyButton->setObjectName(QStringLiteral("copy"));
