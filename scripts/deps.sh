@@ -19,6 +19,6 @@ FILE_SYSTEM_TEST_PACKAGES=(dosfstools fusefat ntfs-3g exfatprogs exfat-fuse fuse
 # The desktop fonts the window is laid out with in the tests, and Qt's own translations.
 UI_TEST_PACKAGES=(fonts-dejavu-core fonts-noto-core fonts-liberation2 fonts-cantarell
                   qt6-translations-l10n)
-# Validating the desktop files, building the .deb, checking it, and installing it into a
-# throwaway root.
-PACKAGE_CHECK_PACKAGES=(desktop-file-utils appstream dpkg-dev file debootstrap lintian)
+# Validating the desktop files, building the Debian packages with debhelper, checking them, and
+# installing the result into a throwaway root.
+PACKAGE_CHECK_PACKAGES=(desktop-file-utils appstream dpkg-dev debhelper file debootstrap lintian)

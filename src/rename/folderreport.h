@@ -30,6 +30,7 @@ struct FolderReport {
     // Files renamed to a name the rules shortened to 255 bytes, with the name, in run order.
     std::vector<std::pair<int, qint32>> shortened;
     int renamed = 0;        // files this run gave a new name (not those that had it already)
+    int readers = 0;        // reading threads the run used (0: read in turn)
     bool stopped = false;   // by the user or a termination signal, before the first NotReached
     QString journal;        // the run's journal, closed, where it had one
     QString journalFailure; // why the journal stopped being written halfway, where it did

@@ -222,6 +222,7 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
                 }
             }
         }
+        report.readers = reader.readers();
     }
     if (journal && !journal->close(report.renamed))
         report.journalFailure = SystemReason(errno);

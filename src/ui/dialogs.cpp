@@ -4,9 +4,12 @@
 #include "ui/summarydialog.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -24,7 +27,8 @@ class ProgressDialog : public Progress
 {
 public:
     // A total of 0 is a walk through folders: how many is not known ahead.
-    ProgressDialog(QWidget* parent, int total) : m_dialog(parent), m_total(total)
+    ProgressDialog(QWidget* parent, int total, const QString& folder)
+        : m_dialog(parent), m_total(total)
     {
         m_dialog.setWindowTitle(QStringLiteral("Sorvane"));
         m_dialog.setWindowModality(Qt::WindowModal);
@@ -34,6 +38,14 @@ public:
         m_dialog.setMinimumDuration(0);
         m_dialog.setAutoClose(false);
         m_dialog.setAutoReset(false);
+        // A screen reader hears which folder, and the count in coarse steps; the label changes
+        // with every file and is seen, not read out.
+        if (auto* bar = m_dialog.findChild<QProgressBar*>())
+            bar->setAccessibleName(QDir::toNativeSeparators(folder));
+        if (auto* label = m_dialog.findChild<QLabel*>())
+            label->setAccessibleName(total == 0 ? QStringLiteral("Просмотр папок")
+                                                : QStringLiteral("Ход переименования"));
+        m_clock.start();
         setProgress(0, QString());
         m_dialog.show();
     }
@@ -48,7 +60,13 @@ public:
         }
         m_dialog.setLabelText(
             QStringLiteral("Обработано файлов: %1 из %2\n%3").arg(done).arg(m_total).arg(quoted));
-        m_dialog.setValue(done);
+        // The bar moves (and announces itself) by tenths, or every few seconds on a slow drive.
+        const int tenth = m_total > 0 ? int(qint64(done) * 10 / m_total) : 0;
+        if (tenth != m_shownTenth || m_clock.elapsed() - m_shownAt >= 3000 || done == m_total) {
+            m_shownTenth = tenth;
+            m_shownAt = m_clock.elapsed();
+            m_dialog.setValue(done);
+        }
     }
 
     bool wasCanceled() const override { return m_dialog.wasCanceled(); }
@@ -56,6 +74,9 @@ public:
 private:
     QProgressDialog m_dialog;
     int m_total;
+    QElapsedTimer m_clock;
+    int m_shownTenth = -1;
+    qint64 m_shownAt = 0;
 };
 
 } // namespace
@@ -167,9 +188,9 @@ void QtDialogs::showMessage(QWidget* parent, MessageIcon icon, const QString& te
     box.exec();
 }
 
-std::unique_ptr<Progress> QtDialogs::showProgress(QWidget* parent, int total)
+std::unique_ptr<Progress> QtDialogs::showProgress(QWidget* parent, int total, const QString& folder)
 {
-    return std::make_unique<ProgressDialog>(parent, total);
+    return std::make_unique<ProgressDialog>(parent, total, folder);
 }
 
 Answer QtDialogs::ask(QWidget* parent, const QString& text)

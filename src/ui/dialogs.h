@@ -61,8 +61,9 @@ public:
                              const QString& details) = 0;
 
     // A progress dialog modal to parent, with a Cancel button, for a run over `total` files, or
-    // with a total of 0, for a walk through a tree of folders.
-    virtual std::unique_ptr<Progress> showProgress(QWidget* parent, int total) = 0;
+    // with a total of 0, for a walk through a tree of folders, in `folder`.
+    virtual std::unique_ptr<Progress> showProgress(QWidget* parent, int total,
+                                                   const QString& folder) = 0;
 
     // A question with the buttons "Да" (the default), "Нет" and "Отмена" (also Escape) and the
     // title "Sorvane"; returns when the user answers.
@@ -93,7 +94,8 @@ public:
                                  const QString& startPath) override;
     void showMessage(QWidget* parent, MessageIcon icon, const QString& text,
                      const QString& details) override;
-    std::unique_ptr<Progress> showProgress(QWidget* parent, int total) override;
+    std::unique_ptr<Progress> showProgress(QWidget* parent, int total,
+                                           const QString& folder) override;
     Answer ask(QWidget* parent, const QString& text) override;
     Answer askYesNo(QWidget* parent, const QString& text) override;
     bool showSummary(QWidget* parent, const Summary& summary) override;

@@ -141,6 +141,8 @@ void frmMain::createControls()
     const auto lineEdit = [&](const QString& name, const Twips& twips) {
         auto* edit = new QLineEdit(this);
         edit->setMaxLength(std::numeric_limits<int>::max());
+        // A file dropped on a field opens, as on the window; only text drops edit the field.
+        edit->installEventFilter(this);
         place(edit, name, twips);
         return edit;
     };
@@ -183,7 +185,7 @@ void frmMain::createControls()
 
     connect(cmdRead, &QPushButton::clicked, this, &frmMain::ChooseFile);
     connect(ReName, &QPushButton::clicked, this, &frmMain::RenameChosen);
-    connect(cmdFolder, &QPushButton::clicked, this, &frmMain::FolderRun);
+    connect(cmdFolder, &QPushButton::clicked, this, [this] { FolderRun(); });
     // Undo is not lost once the summary is closed.
     auto* undo = new QShortcut(QKeySequence::Undo, this);
     undo->setContext(Qt::WindowShortcut);
@@ -207,22 +209,69 @@ void frmMain::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
 }
 
+frmMain::Dropped frmMain::dropped(const QMimeData& data)
+{
+    if (!data.hasUrls())
+        return Dropped::NotFiles;
+    const QList<QUrl> urls = data.urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return Dropped::Refused;
+    const QFileInfo info(urls.first().toLocalFile());
+    if (info.isDir())
+        return Dropped::Folder;
+    if (isMp3File(urls.first()) && !info.isDir())
+        return Dropped::File;
+    return Dropped::Refused;
+}
+
+bool frmMain::handleDrag(QEvent* event)
+{
+    auto* drag = static_cast<QDropEvent*>(event);
+    const Dropped what = dropped(*drag->mimeData());
+    if (what == Dropped::NotFiles)
+        return false; // text: the field takes it as it always did
+    if (what == Dropped::Refused) {
+        // Files a field must not take as text either: the no-drop cursor.
+        drag->setDropAction(Qt::IgnoreAction);
+        drag->ignore();
+        return true;
+    }
+    drag->acceptProposedAction();
+    if (event->type() == QEvent::Drop) {
+        const QString path = drag->mimeData()->urls().first().toLocalFile();
+        // Acted on once the drop has ended: a dialog inside it would keep the file manager
+        // waiting.
+        QTimer::singleShot(0, this, [this, path, what] {
+            if (what == Dropped::File)
+                OpenFile(path);
+            else
+                FolderRun(path);
+        });
+    }
+    return true;
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop)
+        return handleDrag(event);
+    return QWidget::eventFilter(watched, event);
+}
+
 void frmMain::dragEnterEvent(QDragEnterEvent* event)
 {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() == 1 && isMp3File(urls.first()))
-        event->acceptProposedAction();
+    handleDrag(event);
+}
+
+void frmMain::dragMoveEvent(QDragMoveEvent* event)
+{
+    handleDrag(event);
 }
 
 void frmMain::dropEvent(QDropEvent* event)
 {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() != 1 || !isMp3File(urls.first()))
-        return;
-    event->acceptProposedAction();
-    // Shown once the drop has ended: a message box inside it would keep the file manager waiting.
-    const QString path = urls.first().toLocalFile();
-    QTimer::singleShot(0, this, [this, path] { OpenFile(path); });
+    handleDrag(event);
 }
 
 void frmMain::ChooseFile()
@@ -351,7 +400,7 @@ public:
             return true;
         m_lastPump = now;
         if (!m_dialog && now >= ShowAfter)
-            m_dialog = m_window.m_dialogs.showProgress(&m_window, m_total);
+            m_dialog = m_window.m_dialogs.showProgress(&m_window, m_total, m_window.FolderPath());
         if (m_dialog)
             m_dialog->setProgress(done, name());
         // Until the modal dialog blocks the window, clicks on it must wait for the run's end.
@@ -374,8 +423,12 @@ private:
 
 void frmMain::FolderRun()
 {
-    const QString folder = BrowseFolder(m_dialogs, this);
-    if (folder.isEmpty())
+    FolderRun(BrowseFolder(m_dialogs, this));
+}
+
+void frmMain::FolderRun(const QString& folder)
+{
+    if (folder.isEmpty() || m_running)
         return;
     setFolderPath(folder);
     m_running = true;

@@ -14,6 +14,7 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QMimeData;
 class QPushButton;
 
 namespace sorvane
@@ -37,6 +38,8 @@ public:
     void ChooseFile();
     void RenameChosen();
     void FolderRun();
+    // The folder run on a folder already chosen (dropped on the window), without asking for one.
+    void FolderRun(const QString& folder);
 
     // A file given on the command line or dropped on the window: loaded as if chosen with "Файл".
     void OpenFile(const QString& path);
@@ -56,7 +59,9 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     QString fileText() const override;
     void storeFileText(const QString& text) override;
     QString fieldText(int index) const override;
@@ -68,6 +73,13 @@ private:
     class RunProgress;
 
     void createControls();
+
+    // What a drag carries: one MP3 file, one folder, files that are neither, or no files at all.
+    enum class Dropped { File, Folder, Refused, NotFiles };
+    static Dropped dropped(const QMimeData& data);
+    // Accepts or refuses a drag or drop on the window or a field; false for a text drop, which the
+    // field itself takes.
+    bool handleDrag(QEvent* event);
     void loadChosenFile();
 
     // Every control with its place in twips; laid out again when the font changes.

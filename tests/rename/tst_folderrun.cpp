@@ -3,11 +3,13 @@
 #include "rename/folderrun.h"
 #include "rename/openfolder.h"
 #include "rename/renamefailures.h"
+#include "rename/tagreader.h"
 #include "support/caseinsensitive.h"
 #include "support/syscallseam.h"
 #include "support/tagfiles.h"
 
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 using namespace sorvane;
@@ -186,6 +188,63 @@ private slots:
         }
         QCOMPARE(run(), 0);
         QCOMPARE(names(), QStringList{QStringLiteral("Nova_X.mp3")});
+    }
+
+    // More files than the read-ahead's window holds, read by one reader and by several:
+    // every file is renamed, in order, and the run ends.
+    void runsPastTheWindow_data()
+    {
+        QTest::addColumn<bool>("slow");
+        QTest::newRow("one reader") << false;
+        QTest::newRow("readers added") << true;
+    }
+
+    void runsPastTheWindow()
+    {
+        QFETCH(bool, slow);
+        const int files = TagReader::Window * 2 + 37;
+        for (int i = 0; i < files; ++i)
+            add(QStringLiteral("%1.mp3").arg(i, 4, 10, QLatin1Char('0')),
+                {"Song " + QByteArray::number(i), "Nova"});
+        const testing::SeamGuard seam;
+        if (slow) {
+            Sys.pread = [](int fd, void* buffer, size_t count, off_t offset) {
+                QThread::usleep(300);
+                return ::pread(fd, buffer, count, offset);
+            };
+        }
+        m_model.setFolderPath(folder());
+        const FolderReport report = RenameFolder(m_model);
+        QCOMPARE(m_model.FailCount(), 0);
+        QCOMPARE(report.renamed, files);
+        // A loaded machine may add a reader to the fast run too; the slow one needs them.
+        QVERIFY(slow ? report.readers > 1 : report.readers >= 1);
+        QCOMPARE(names().size(), files);
+        QVERIFY(names().contains(QStringLiteral("Nova_Song %1.mp3").arg(files - 1)));
+    }
+
+    // Cancel while the readers wait for room in a full window: the run stops before the file
+    // asked about, the readers stop, and nothing after it is renamed.
+    void cancelWhileTheReadersWait()
+    {
+        const int files = TagReader::Window * 3;
+        for (int i = 0; i < files; ++i)
+            add(QStringLiteral("%1.mp3").arg(i, 4, 10, QLatin1Char('0')),
+                {"Song " + QByteArray::number(i), "Nova"});
+        struct CancelAt : RunObserver {
+            bool proceed(int done, const FolderTree&) override
+            {
+                if (done == 3)
+                    QThread::msleep(50); // the readers fill the window meanwhile
+                return done < 4;
+            }
+        } cancel;
+        m_model.setFolderPath(folder());
+        const FolderReport report = RenameFolder(m_model, {&cancel, true});
+        QVERIFY(report.stopped);
+        QCOMPARE(report.renamed, 4);
+        QCOMPARE(m_model.FailCount(), files - 4);
+        QCOMPARE(names().filter(QStringLiteral("Nova_")).size(), 4);
     }
 
     void failedListingTouchesNothing()

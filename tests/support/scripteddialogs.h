@@ -65,7 +65,7 @@ public:
         messages.append({icon, text, details});
     }
 
-    std::unique_ptr<sorvane::Progress> showProgress(QWidget*, int total) override
+    std::unique_ptr<sorvane::Progress> showProgress(QWidget*, int total, const QString&) override
     {
         ++progressShown;
         progressTotals << total;

@@ -16,6 +16,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStyleOptionButton>
 #include <QTableView>
@@ -209,30 +211,55 @@ private slots:
         }
     }
 
-    // A file from the command line or dropped on the window loads as if chosen with "Файл".
-    void droppedFileIsOpened()
+    // Drops anywhere on the window, fields included: one MP3 file opens as with "Файл" even when
+    // the drag also offers its address as text; one folder starts "Папка" on it; other files
+    // are refused; plain text still edits a field.
+    void dropsOnTheWindowAndItsFields()
     {
-        const QString path = addFile(QStringLiteral("LOUD.MP3"), {"Blue Sky", "Nova"});
-        QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(path)});
-        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
-                              Qt::NoModifier);
-        QApplication::sendEvent(m_window.get(), &enter);
-        QVERIFY(enter.isAccepted());
-        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(m_window.get(), &drop);
-        QTRY_COMPARE(control<QLineEdit>("txtFile")->text(), path);
+        const QString song = addFile(QStringLiteral("LOUD.MP3"), {"Blue Sky", "Nova"});
+        const auto drag = [](QWidget* target, const QList<QUrl>& urls, const QString& text) {
+            QMimeData data;
+            if (!urls.isEmpty())
+                data.setUrls(urls);
+            if (!text.isNull())
+                data.setText(text);
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton,
+                                  Qt::NoModifier);
+            enter.ignore();
+            QApplication::sendEvent(target, &enter);
+            const bool accepted = enter.isAccepted();
+            QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            if (accepted)
+                QApplication::sendEvent(target, &drop);
+            QCoreApplication::processEvents();
+            return accepted;
+        };
+        // Onto the title field, with the address as text as file managers offer it.
+        QVERIFY(drag(text1(0), {QUrl::fromLocalFile(song)}, QUrl::fromLocalFile(song).toString()));
+        QTRY_COMPARE(control<QLineEdit>("txtFile")->text(), song);
         QCOMPARE(text1(0)->text(), QStringLiteral("Blue Sky"));
-        click("ReName");
-        QCOMPARE(folderEntries(), QStringList{QStringLiteral("Nova_Blue Sky.mp3")});
 
-        QMimeData notMusic;
-        notMusic.setUrls({QUrl::fromLocalFile(m_dir->filePath(QStringLiteral("notes.txt")))});
-        QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &notMusic, Qt::LeftButton,
-                                Qt::NoModifier);
-        refused.ignore();
-        QApplication::sendEvent(m_window.get(), &refused);
-        QVERIFY(!refused.isAccepted());
+        // Two files, or one that is not an MP3 file, onto a field or the window: refused.
+        const QString notes = addFile(QStringLiteral("notes.txt"), {"x", "y"});
+        QVERIFY(!drag(text1(1), {QUrl::fromLocalFile(song), QUrl::fromLocalFile(notes)},
+                      QStringLiteral("two")));
+        QVERIFY(!drag(m_window.get(), {QUrl::fromLocalFile(notes)}, QString()));
+        QCOMPARE(text1(1)->text(), QStringLiteral("Nova"));
+
+        // Text: the field takes it.
+        text1(2)->clear();
+        QVERIFY(drag(text1(2), {}, QStringLiteral("Typed by drag")));
+        QCOMPARE(text1(2)->text(), QStringLiteral("Typed by drag"));
+
+        // A folder: its run starts without the folder dialog.
+        const QString folder = m_dir->filePath(QStringLiteral("dropped"));
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(testing::writeFile(folder + QStringLiteral("/a.mp3"),
+                                   testing::mp3Bytes({"Red Sun", "Lumen"})));
+        QVERIFY(drag(text1(3), {QUrl::fromLocalFile(folder)}, folder));
+        QTRY_COMPARE(m_dialogs->summaries.size(), 1);
+        QVERIFY(m_dialogs->folderTitles.isEmpty());
+        QVERIFY(QFile::exists(folder + QStringLiteral("/Lumen_Red Sun.mp3")));
     }
 
     // The filter lets "LOUD.MP3" through in Qt's wildcards and in the glob patterns GTK and the
@@ -700,6 +727,28 @@ private slots:
         QVERIFY(lines.at(1).startsWith(QStringLiteral("«%1»").arg(last.fileName)));
     }
 
+    // Closing the window during a run stops it before the next file, as Cancel does; no summary
+    // is shown, and the window closes once the run has stopped.
+    void closingTheWindowStopsTheRun()
+    {
+        for (int i = 0; i < 120; ++i)
+            addFile(QStringLiteral("%1.mp3").arg(i, 3, 10, QLatin1Char('0')),
+                    {"Song " + QByteArray::number(i), "Nova"});
+        const testing::SeamGuard seam;
+        Sys.renameat2 = [](int fromDir, const char* from, int toDir, const char* to,
+                           unsigned flags) {
+            QThread::msleep(20);
+            return ::renameat2(fromDir, from, toDir, to, flags);
+        };
+        QTimer::singleShot(300, m_window.get(), [this] { m_window->close(); });
+        m_dialogs->folderAnswers.enqueue(m_dir->path());
+        click("cmdFolder");
+        QVERIFY(!m_window->isVisible());
+        QVERIFY(m_dialogs->summaries.isEmpty());
+        const int renamed = folderEntries().filter(QStringLiteral("Nova_")).size();
+        QVERIFY2(renamed > 0 && renamed < 120, qPrintable(QString::number(renamed)));
+    }
+
     // A short run shows no progress dialog at all.
     void shortRunShowsNoProgress()
     {
@@ -768,6 +817,33 @@ private slots:
         QCOMPARE(text, QStringLiteral("Готово!"));
         QCOMPARE(icon, QMessageBox::Information);
         QCOMPARE(buttons.size(), 1);
+    }
+
+    // A screen reader hears the progress dialog's folder and its count in steps: a few dozen
+    // value changes at most over a run of 3,000 files, and no label read out file by file.
+    // Without a screen reader's bus Qt sends no accessibility events at all, so the test counts
+    // the bar's valueChanged, which Qt emits at exactly the setValue calls that announce.
+    void progressIsAnnouncedAtASaneRate()
+    {
+        int valueChanges = 0;
+        QStringList labelNames;
+        {
+            const auto progress = QtDialogs().showProgress(m_window.get(), 3000, m_dir->path());
+            auto* bar = m_window->findChild<QProgressBar*>();
+            auto* label = m_window->findChild<QProgressDialog*>()->findChild<QLabel*>();
+            QVERIFY(bar && label);
+            QCOMPARE(bar->accessibleName(), m_dir->path());
+            connect(bar, &QProgressBar::valueChanged, [&] { ++valueChanges; });
+            for (int done = 0; done <= 3000; ++done) {
+                progress->setProgress(done, QStringLiteral("%1.mp3").arg(done));
+                labelNames << label->accessibleName();
+            }
+        }
+        QVERIFY2(valueChanges >= 10 && valueChanges <= 30,
+                 qPrintable(QString::number(valueChanges)));
+        // A fixed name: Qt announces a label's text only while it has none.
+        labelNames.removeDuplicates();
+        QCOMPARE(labelNames, QStringList{QStringLiteral("Ход переименования")});
     }
 
     // The real question and summary: the question's buttons speak Russian whatever Qt's
