@@ -114,14 +114,6 @@ int ListFolder(const OpenFolder& folder, FolderSnapshot& files,
     return 0;
 }
 
-FolderSnapshot ListMp3Files(const OpenFolder& folder)
-{
-    FolderSnapshot files;
-    if (const int code = ListFolder(folder, files, nullptr); code != 0)
-        throwListingFailed(folder.path(), code);
-    return files;
-}
-
 #else
 
 int ListFolder(const OpenFolder& folder, FolderSnapshot& files,
@@ -149,6 +141,8 @@ int ListFolder(const OpenFolder& folder, FolderSnapshot& files,
     return 0;
 }
 
+#endif
+
 FolderSnapshot ListMp3Files(const OpenFolder& folder)
 {
     FolderSnapshot files;
@@ -156,7 +150,5 @@ FolderSnapshot ListMp3Files(const OpenFolder& folder)
         throwListingFailed(folder.path(), code);
     return files;
 }
-
-#endif
 
 } // namespace sorvane

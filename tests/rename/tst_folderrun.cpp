@@ -167,15 +167,7 @@ private slots:
         {
             const testing::SeamGuard seam;
             testing::CaseInsensitiveSeam::install();
-            static decltype(Sys.renameat) caseInsensitive;
-            caseInsensitive = Sys.renameat;
-            Sys.renameat = [](int fromDir, const char* from, int toDir, const char* to) {
-                if (std::strncmp(from, "sorvane-", 8) == 0) {
-                    errno = EIO;
-                    return -1;
-                }
-                return caseInsensitive(fromDir, from, toDir, to);
-            };
+            testing::CaseInsensitiveSeam::failMovesFromAside();
             m_model.setFolderPath(folder());
             const FolderReport report = RenameFolder(m_model);
             const QString aside = QStringLiteral("sorvane-%1-0.mp3").arg(::getpid());

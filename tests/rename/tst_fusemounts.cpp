@@ -219,6 +219,15 @@ private:
     bool m_mounted = false;
 };
 
+// Every file on the drive with its bytes.
+QMap<QString, QByteArray> contents(const QDir& folder)
+{
+    QMap<QString, QByteArray> found;
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden))
+        found.insert(name, testing::readFile(folder.filePath(name)));
+    return found;
+}
+
 QByteArray cp1251(const char16_t* text)
 {
     QByteArray bytes;
@@ -255,8 +264,7 @@ private slots:
         QVERIFY(base.isValid());
         Mount mount(fs, base.path());
         if (!mount.skipReason().isEmpty())
-            QSKIP(qPrintable(
-                QStringLiteral("%1: %2").arg(QLatin1String(fs.name), mount.skipReason())));
+            QSKIP(qPrintable(mount.skipReason()));
         const QDir music(mount.point());
         const auto add = [&](const char16_t* name, const QByteArray& bytes) {
             QVERIFY(testing::writeFile(music.filePath(QString::fromUtf16(name)), bytes));
@@ -303,10 +311,7 @@ private slots:
                            Reason(file.outcome);
         QVERIFY2(model.FailCount() == notRenamed, qPrintable(reasons.join(QLatin1Char('\n'))));
 
-        QMap<QString, QByteArray> found;
-        for (const QString& name : music.entryList(QDir::Files | QDir::Hidden))
-            found.insert(name, testing::readFile(music.filePath(name)));
-        QCOMPARE(found, expected);
+        QCOMPARE(contents(music), expected);
         const QString fault = mount.unmountAndCheck();
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
     }
@@ -333,8 +338,7 @@ private slots:
         QVERIFY(base.isValid());
         Mount mount(fs, base.path());
         if (!mount.skipReason().isEmpty())
-            QSKIP(qPrintable(
-                QStringLiteral("%1: %2").arg(QLatin1String(fs.name), mount.skipReason())));
+            QSKIP(qPrintable(mount.skipReason()));
         const QDir music(mount.point());
         constexpr int Files = 5;
         QMap<QString, QByteArray> expected;
@@ -370,10 +374,7 @@ private slots:
         QCOMPARE(model.FailCount(), Files);
         for (const NotRenamed& file : report.notRenamed)
             QCOMPARE(file.outcome.failure, &RenameFailure::TargetExists);
-        QMap<QString, QByteArray> found;
-        for (const QString& name : music.entryList(QDir::Files | QDir::Hidden))
-            found.insert(name, testing::readFile(music.filePath(name)));
-        QCOMPARE(found, expected);
+        QCOMPARE(contents(music), expected);
         const QString fault = mount.unmountAndCheck();
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
     }

@@ -159,15 +159,7 @@ private slots:
         QCOMPARE(move("nova.mp3", "Nova.mp3"), 0);
         QCOMPARE(contents(m_dir->path()), (Contents{{"Nova.mp3", "song"}}));
 
-        static decltype(Sys.renameat) caseInsensitive;
-        caseInsensitive = Sys.renameat;
-        Sys.renameat = [](int fromDir, const char* from, int toDir, const char* to) {
-            if (std::strncmp(from, "sorvane-", 8) == 0) {
-                errno = EIO;
-                return -1;
-            }
-            return caseInsensitive(fromDir, from, toDir, to);
-        };
+        testing::CaseInsensitiveSeam::failMovesFromAside();
         const OpenFolder folder(m_dir->path());
         std::string leftAs;
         QCOMPARE(MoveNoReplaceAt(folder, "Nova.mp3", folder, "NOVA.mp3", &leftAs), EIO);

@@ -56,6 +56,21 @@ public:
         };
     }
 
+    // On top of install(): every move from a name aside ("sorvane-…") fails with EIO, so a
+    // case-only move can go neither on nor back.
+    static void failMovesFromAside()
+    {
+        static decltype(sorvane::Sys.renameat) caseInsensitive;
+        caseInsensitive = sorvane::Sys.renameat;
+        sorvane::Sys.renameat = [](int fromDir, const char* from, int toDir, const char* to) {
+            if (std::strncmp(from, "sorvane-", 8) == 0) {
+                errno = EIO;
+                return -1;
+            }
+            return caseInsensitive(fromDir, from, toDir, to);
+        };
+    }
+
     // The entry the name finds: itself where spelt exactly so, else the first in another case.
     static std::string resolve(int dir, const char* name)
     {

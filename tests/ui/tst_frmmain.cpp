@@ -71,6 +71,24 @@ private:
         return path;
     }
 
+    // Files "000.mp3" ... tagged "Song 0" ... by Nova.
+    void addSongsOnASlowStick(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            addFile(QStringLiteral("%1.mp3").arg(i, 3, 10, QLatin1Char('0')),
+                    {"Song " + QByteArray::number(i), "Nova"});
+    }
+
+    // Every rename takes 20 ms, as on a slow stick: a run of a hundred files takes seconds.
+    static void slowRenames()
+    {
+        Sys.renameat2 = [](int fromDir, const char* from, int toDir, const char* to,
+                           unsigned flags) {
+            QThread::msleep(20);
+            return ::renameat2(fromDir, from, toDir, to, flags);
+        };
+    }
+
     // The user picks the file with "Файл".
     void choose(const QString& path)
     {
@@ -692,15 +710,9 @@ private slots:
     // Cancel with a true count.
     void longRunShowsProgressAndStopsAtCancel()
     {
-        for (int i = 0; i < 120; ++i)
-            addFile(QStringLiteral("%1.mp3").arg(i, 3, 10, QLatin1Char('0')),
-                    {"Song " + QByteArray::number(i), "Nova"});
+        addSongsOnASlowStick(120);
         const testing::SeamGuard seam;
-        Sys.renameat2 = [](int fromDir, const char* from, int toDir, const char* to,
-                           unsigned flags) {
-            QThread::msleep(20); // a slow stick
-            return ::renameat2(fromDir, from, toDir, to, flags);
-        };
+        slowRenames();
         int ticks = 0;
         QTimer desktop;
         connect(&desktop, &QTimer::timeout, [&] { ++ticks; });
@@ -731,15 +743,9 @@ private slots:
     // is shown, and the window closes once the run has stopped.
     void closingTheWindowStopsTheRun()
     {
-        for (int i = 0; i < 120; ++i)
-            addFile(QStringLiteral("%1.mp3").arg(i, 3, 10, QLatin1Char('0')),
-                    {"Song " + QByteArray::number(i), "Nova"});
+        addSongsOnASlowStick(120);
         const testing::SeamGuard seam;
-        Sys.renameat2 = [](int fromDir, const char* from, int toDir, const char* to,
-                           unsigned flags) {
-            QThread::msleep(20);
-            return ::renameat2(fromDir, from, toDir, to, flags);
-        };
+        slowRenames();
         QTimer::singleShot(300, m_window.get(), [this] { m_window->close(); });
         m_dialogs->folderAnswers.enqueue(m_dir->path());
         click("cmdFolder");
