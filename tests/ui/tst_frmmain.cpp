@@ -27,6 +27,7 @@
 #include <QtTest>
 
 #include <fnmatch.h>
+#include <sys/stat.h>
 
 using namespace sorvane;
 using testing::ScriptedDialogs;
@@ -656,6 +657,26 @@ private slots:
         addFile(QStringLiteral("a.mp3"), {"A", "Nova"});
         addFile(QStringLiteral("b.mp3"), {"B", "Nova"});
         const QStringList before = folderEntries();
+        {
+            // Another instance's run under way: its journal is held, and nobody asks about it.
+            const QString renamed = addFile(QStringLiteral("Nova_L.mp3"), {"L", "Nova"});
+            struct stat info = {};
+            QCOMPARE(::stat(QFile::encodeName(renamed).constData(), &info), 0);
+            QString error;
+            auto live =
+                JournalWriter::create(JournalKind::Run, QFile::encodeName(m_dir->path()), error);
+            QVERIFY(live);
+            live->add({}, "l.mp3", "Nova_L.mp3",
+                      {info.st_size,
+                       qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+                       qint64(info.st_ino)});
+            QVERIFY(live->flush());
+            m_window->CheckInterruptedRuns();
+            QVERIFY(m_dialogs->questions.isEmpty());
+            QVERIFY(QFile::remove(renamed));
+        }
+        for (const QString& path : JournalPaths())
+            QFile::remove(path);
         for (const Answer answer : {Answer::Cancel, Answer::No, Answer::Yes}) {
             QString error;
             {
