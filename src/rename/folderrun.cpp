@@ -126,6 +126,8 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
             NameVerdict verdict;
             QByteArray to;  // the name, as the file system's bytes
             int entry = -1; // in the journal
+            // The tag, kept until the file's turn: the fields show the last file the run reached.
+            std::optional<TagBytes> tag;
         };
         std::vector<Planned> batch;
         DryRun dryRun;
@@ -146,7 +148,7 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
                     planned.outcome = {&TagFailure::NoTag, 0};
                     continue;
                 }
-                lastTag = read.bytes;
+                planned.tag = read.bytes;
                 planned.verdict = DecideName(partsFromTag(tag, albumSelected, yearSelected));
                 planned.outcome = planned.verdict.refused;
                 if (planned.outcome.ok())
@@ -177,6 +179,8 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
                 }
                 Planned& planned = batch[std::size_t(file - first)];
                 Outcome outcome = planned.outcome;
+                if (planned.tag)
+                    lastTag = std::move(planned.tag);
                 qint32 newName = -1;
                 bool alreadyNamed = false;
                 if (outcome.ok()) {

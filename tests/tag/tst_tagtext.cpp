@@ -121,7 +121,7 @@ private slots:
             << audio() + testing::apeTag({{"Title", "T"}, {"Artist", "A"}}) + "LYRICSBEGIN" +
                    "IND00002" + "00" + "000021" + "LYRICS200"
             << 1252 << TagKind::APEv2 << QStringList{"T", "A", "", "", "", ""};
-        // The specification's choice stands: a record at the end is read, whatever else is there.
+        // A record at the end is read, whatever else the file holds: the window has always read it.
         QTest::newRow("ID3v1 wins over ID3v2")
             << testing::id3v2Tag(3, {{"TIT2", text(0, "Other")}}) + audio() +
                    testing::tagRecord({"Blue Sky", "Nova"})
