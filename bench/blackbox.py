@@ -1,17 +1,18 @@
 #!/usr/bin/python3
 """Times a folder run through the real program from outside, as its user sees it.
 
-Starts build/src/ui/sorvane on a fresh Xvfb, opens the folder dialog with the keyboard, types the
+Starts build/src/sorvane on a fresh Xvfb, opens the folder dialog with the keyboard, types the
 folder's path and times from the Return that closes the dialog to the summary box being mapped,
 taken from X events. In the same session folderbench times the floor on an identical collection,
 so the ratio compares the two side by side.
 
     xvfb-run is not needed; Xvfb and python3-xlib are (Debian: xvfb, python3-xlib).
-    bench/blackbox.py [N] [--reps R] [--build DIR] [--dir PARENT]
+    bench/blackbox.py [N] [--reps R] [--build DIR] [--dir PARENT] [--display :71]
 """
 
 import argparse
 import os
+import select
 import shutil
 import subprocess
 import tempfile
@@ -47,7 +48,9 @@ def next_map(d, timeout):
     end = time.monotonic() + timeout
     while time.monotonic() < end:
         if d.pending_events() == 0:
-            time.sleep(0.0005)
+            # Asleep on the X socket, not polling: a poll every half millisecond took a few
+            # percent of a core from the program on two, and saw the map up to then late.
+            select.select([d], [], [], max(0.0, end - time.monotonic()))
             continue
         event = d.next_event()
         if event.type == X.MapNotify:
@@ -61,7 +64,7 @@ def window_run(args, folder, dpy_name):
     env = dict(os.environ, DISPLAY=dpy_name, HOME=args.home, LC_ALL="C.UTF-8")
     env.pop("QT_QPA_PLATFORMTHEME", None)
     env.pop("QT_QPA_PLATFORM", None)
-    program = subprocess.Popen([os.path.join(args.build, "src/ui/sorvane")], env=env,
+    program = subprocess.Popen([os.path.join(args.build, "src/sorvane")], env=env,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         window, _ = next_map(d, 20)
@@ -84,14 +87,17 @@ def window_run(args, folder, dpy_name):
         start = time.monotonic()
         press(d, "Return")
         # The summary is the last window mapped; a run past a second maps its progress first.
-        mapped_at = None
+        mapped_at = summary = None
         while True:
             window, seen = next_map(d, 3.0)
             if window is None:
                 break
-            mapped_at = seen
+            summary, mapped_at = window, seen
         if mapped_at is None:
             raise RuntimeError("no summary appeared")
+        # The summary waits for the user; a progress dialog mapped last would be gone by now.
+        if summary.get_attributes().map_state != X.IsViewable:
+            raise RuntimeError("the last window mapped is not the summary")
         press(d, "Escape")
         return mapped_at - start
     finally:
@@ -106,6 +112,7 @@ def main():
     parser.add_argument("--reps", type=int, default=3)
     parser.add_argument("--build", default=os.path.join(os.path.dirname(__file__), "..", "build"))
     parser.add_argument("--dir", default=os.getcwd(), help="parent of the run's own fresh folder")
+    parser.add_argument("--display", default=":71", help="the Xvfb display to start")
     args = parser.parse_args()
     bench = os.path.join(args.build, "bench/folderbench")
     # A fresh folder of our own, so cleaning up never touches what --dir already held.
@@ -113,12 +120,13 @@ def main():
     args.home = os.path.join(work, "home")
     os.mkdir(args.home)
     folder = os.path.join(work, "run")
-    dpy_name = ":71"
+    dpy_name = args.display
     server = subprocess.Popen(["Xvfb", dpy_name, "-screen", "0", "1280x900x24"],
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     time.sleep(1.5)
     try:
         print("%8s %14s %14s %8s" % ("N", "window us/file", "floor us/file", "ratio"))
+        runs = {"window": [], "floor": [], "ratio": []}
         for _ in range(args.reps):
             subprocess.run([bench, "--write", str(args.n), folder], check=True,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -131,8 +139,18 @@ def main():
                                   str(args.n)], check=True, capture_output=True, text=True)
             floor = float(out.stdout.split()[2])
             print("%8d %14.2f %14.2f %8.2f" % (args.n, window, floor, window / floor), flush=True)
+            for name, value in (("window", window), ("floor", floor), ("ratio", window / floor)):
+                runs[name].append(value)
+        # The spread, not the median alone: on two shared cores one run may be far off the next.
+        for name, values in runs.items():
+            values.sort()
+            print("%-6s min %.2f median %.2f max %.2f of %d: %s" %
+                  (name, values[0], values[len(values) // 2], values[-1], len(values),
+                   " ".join("%.2f" % v for v in values)))
     finally:
+        # Gone before we return, so a run started right after can have the display.
         server.kill()
+        server.wait()
         shutil.rmtree(work, ignore_errors=True)
 
 

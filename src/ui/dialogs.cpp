@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -16,6 +17,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTextEdit>
+#include <QTimer>
 
 namespace sorvane
 {
@@ -157,6 +159,14 @@ QString QtDialogs::getExistingDirectory(QWidget* parent, const QString& title,
     QFileDialog dialog(parent, title);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly);
+    // Qt's dialog watches the folders it lists with inotify, and closing that descriptor waits for
+    // the kernel's grace period, 5 to 16 ms, which came after the Return, before the run could
+    // start. The watch ends once the dialog is up, while the user reads it: a dialog made for one
+    // use can do without folders made while it is open.
+    if (auto* model = dialog.findChild<QFileSystemModel*>()) {
+        QTimer::singleShot(0, model,
+                           [model] { model->setOption(QFileSystemModel::DontWatchForChanges); });
+    }
     dialog.setDirectory(startPath);
     return chosenPath(dialog);
 }
