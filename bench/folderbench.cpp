@@ -441,8 +441,8 @@ int main(int argc, char* argv[])
             }
         }
         if (only >= 0) {
-            std::printf("%8d %s %.2f us/file\n", n, MethodNames[only],
-                        median(times[only]) / n * 1e6);
+            std::printf("%8d %s %.2f us/file, peak %.1f MiB\n", n, MethodNames[only],
+                        median(times[only]) / n * 1e6, peaks[only]);
             continue;
         }
         double t[MethodCount];
