@@ -35,6 +35,16 @@ void FolderSnapshot::add(const char* name, std::size_t length, int typeError)
     m_names.push_back('\0');
 }
 
+void FolderSnapshot::keepFirst(int count)
+{
+    // Sorting moved entries, not names: the names kept end where the first later one begins.
+    std::size_t end = m_names.size();
+    for (auto entry = m_entries.begin() + count; entry != m_entries.end(); ++entry)
+        end = std::min<std::size_t>(end, entry->offset);
+    m_entries.resize(std::size_t(count));
+    m_names.resize(end);
+}
+
 void FolderSnapshot::sort(int first)
 {
     const char* names = m_names.data();

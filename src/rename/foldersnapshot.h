@@ -29,6 +29,9 @@ public:
     void add(const char* name, std::size_t length, int typeError);
     // Sorts the entries from `first` on by their bytes.
     void sort(int first = 0);
+    // Keeps the first `count` entries, which must have been added before all others; in place,
+    // since a copy would hold 300,000 names twice.
+    void keepFirst(int count);
 
 private:
     struct Entry {

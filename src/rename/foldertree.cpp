@@ -62,10 +62,8 @@ void FolderTree::keepChosenFolderOnly()
 {
     if (folders.empty())
         return;
-    FolderSnapshot own;
-    for (int file = 0; file < folders.front().fileCount; ++file)
-        own.add(files.name(file), std::strlen(files.name(file)), files.typeError(file));
-    files = std::move(own);
+    // The chosen folder was listed first.
+    files.keepFirst(folders.front().fileCount);
     folders.resize(1);
     skipped.clear();
 }
