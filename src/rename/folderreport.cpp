@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 
 namespace sorvane
 {
@@ -24,53 +23,68 @@ QString FolderReport::name(qint32 index) const
     return index < 0 ? QString() : QString::fromUtf8(m_names.data() + index);
 }
 
-std::vector<DetailsRow> DetailsRows(const FolderReport& report)
+DetailsTable::DetailsTable(std::shared_ptr<const FolderReport> report)
+    : m_report(std::move(report)),
+      m_reportRows(int(m_report->tree.skipped.size() + m_report->notRenamed.size() +
+                       m_report->shortened.size()))
 {
-    std::vector<DetailsRow> rows;
-    rows.reserve(report.tree.skipped.size() + report.notRenamed.size() + report.shortened.size());
-    for (const SkippedFolder& folder : report.tree.skipped) {
-        const QString parent = report.tree.displayFolder(folder.parent);
-        const QString name = PrintableName(folder.name);
-        rows.push_back({parent.isEmpty() ? name : parent + QLatin1Char('/') + name, QString(),
-                        Reason(folder.why)});
-    }
-    // Tens of thousands of lines share a handful of reasons: each is made once.
-    std::map<std::pair<Failure, int>, QString> reasons;
-    for (const NotRenamed& file : report.notRenamed) {
-        QString& reason = reasons[{file.outcome.failure, file.outcome.error}];
-        if (reason.isNull())
-            reason = Reason(file.outcome);
-        DetailsRow row{report.tree.displayPath(file.file), report.name(file.newName), reason};
-        if (const auto aside = report.leftAside.find(file.file); aside != report.leftAside.end()) {
-            // Named as it is now, so the user finds it.
-            const QString folder = report.tree.displayFolder(report.tree.folderOf(file.file));
-            const QString now = PrintableName(aside->second);
-            row.reason = QStringLiteral("%1; прежде файл назывался «%2»")
-                             .arg(reason, PrintableName(report.tree.files.name(file.file)));
-            row.path = folder.isEmpty() ? now : folder + QLatin1Char('/') + now;
-        } else if (file.outcome.failure == &RenameFailure::TargetExists) {
-            row.reason = QStringLiteral("файл «%1» уже существует").arg(row.newName);
-        }
-        rows.push_back(std::move(row));
-    }
-    for (const auto& [file, name] : report.shortened)
-        rows.push_back(
-            {report.tree.displayPath(file), report.name(name), QStringLiteral("имя сокращено")});
-    return rows;
 }
 
-QString DetailsText(const QString& folder, bool empty, const std::vector<DetailsRow>& rows)
+DetailsTable::DetailsTable(std::vector<DetailsRow> rows) : m_rows(std::move(rows)) {}
+
+int DetailsTable::size() const
+{
+    return m_reportRows + int(m_rows.size());
+}
+
+void DetailsTable::append(DetailsRow row)
+{
+    m_rows.push_back(std::move(row));
+}
+
+DetailsRow DetailsTable::row(int index) const
+{
+    if (index >= m_reportRows)
+        return m_rows[std::size_t(index - m_reportRows)];
+    const FolderReport& report = *m_report;
+    const auto skipped = int(report.tree.skipped.size());
+    if (index < skipped) {
+        const SkippedFolder& folder = report.tree.skipped[std::size_t(index)];
+        const QString parent = report.tree.displayFolder(folder.parent);
+        const QString name = PrintableName(folder.name);
+        return {parent.isEmpty() ? name : parent + QLatin1Char('/') + name, QString(),
+                Reason(folder.why)};
+    }
+    index -= skipped;
+    if (index >= int(report.notRenamed.size())) {
+        const auto& [file, name] = report.shortened[std::size_t(index) - report.notRenamed.size()];
+        return {report.tree.displayPath(file), report.name(name), QStringLiteral("имя сокращено")};
+    }
+    const NotRenamed& file = report.notRenamed[std::size_t(index)];
+    DetailsRow row{report.tree.displayPath(file.file), report.name(file.newName),
+                   Reason(file.outcome)};
+    if (const auto aside = report.leftAside.find(file.file); aside != report.leftAside.end()) {
+        // Named as it is now, so the user finds it.
+        const QString folder = report.tree.displayFolder(report.tree.folderOf(file.file));
+        const QString now = PrintableName(aside->second);
+        row.reason = QStringLiteral("%1; прежде файл назывался «%2»")
+                         .arg(row.reason, PrintableName(report.tree.files.name(file.file)));
+        row.path = folder.isEmpty() ? now : folder + QLatin1Char('/') + now;
+    } else if (file.outcome.failure == &RenameFailure::TargetExists) {
+        row.reason = QStringLiteral("файл «%1» уже существует").arg(row.newName);
+    }
+    return row;
+}
+
+QString DetailsText(const QString& folder, bool empty, const DetailsTable& rows)
 {
     QString text = QStringLiteral("Папка %1.\n").arg(QuotedPath(folder));
     if (empty)
         return text + QStringLiteral("В ней нет файлов MP3.");
     if (rows.empty())
         return QString(); // "Готово!" says it all
-    qsizetype length = text.size();
-    for (const DetailsRow& row : rows)
-        length += row.path.size() + row.newName.size() + row.reason.size() + 12;
-    text.reserve(length);
-    for (const DetailsRow& row : rows) {
+    for (int i = 0; i < rows.size(); ++i) {
+        const DetailsRow row = rows.row(i);
         text += QStringLiteral("«") + row.path + QStringLiteral("»");
         if (!row.newName.isEmpty())
             text += QStringLiteral(" → «") + row.newName + QStringLiteral("»");
@@ -82,8 +96,10 @@ QString DetailsText(const QString& folder, bool empty, const std::vector<Details
 
 QString DetailsText(const FolderReport& report)
 {
+    // Not owned: the table lives only for this call.
     return DetailsText(report.folder, report.tree.files.size() == 0 && report.tree.skipped.empty(),
-                       DetailsRows(report));
+                       DetailsTable(std::shared_ptr<const FolderReport>(
+                           std::shared_ptr<const FolderReport>(), &report)));
 }
 
 QString StoppedLine(const FolderReport& report)

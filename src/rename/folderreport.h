@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -54,13 +55,30 @@ struct DetailsRow {
 };
 
 // The details in the order of the run, grouped by folder: folders not entered, files not renamed,
-// files renamed to a shortened name.
-std::vector<DetailsRow> DetailsRows(const FolderReport& report);
+// files renamed to a shortened name; then rows appended. A row is made from the report when it is
+// asked for: kept as text, the rows of a run that leaves 60,000 files cost 20 MiB.
+class DetailsTable
+{
+public:
+    DetailsTable() = default;
+    explicit DetailsTable(std::shared_ptr<const FolderReport> report);
+    explicit DetailsTable(std::vector<DetailsRow> rows);
+
+    int size() const;
+    bool empty() const { return size() == 0; }
+    DetailsRow row(int index) const;
+    void append(DetailsRow row);
+
+private:
+    std::shared_ptr<const FolderReport> m_report;
+    int m_reportRows = 0;
+    std::vector<DetailsRow> m_rows;
+};
 
 // The details as text, as the summary copies and saves them: the folder, then a line per row;
 // that the folder holds no MP3 files; empty when every file was renamed and nothing is to say.
 QString DetailsText(const FolderReport& report);
-QString DetailsText(const QString& folder, bool empty, const std::vector<DetailsRow>& rows);
+QString DetailsText(const QString& folder, bool empty, const DetailsTable& rows);
 
 // The summary's line after a stop: "Остановлено: N файлов переименовано, M не обработано."; empty
 // when the run was not stopped.

@@ -31,7 +31,7 @@ struct Summary {
     QString secondLine; // after a stop: "Остановлено: ..."; else empty
     QString folder;     // the chosen folder
     bool emptyFolder = false;
-    std::vector<DetailsRow> rows;
+    DetailsTable rows;
     bool offerUndo = false; // a second button, "Вернуть прежние имена"
 };
 

@@ -500,8 +500,10 @@ void frmMain::FolderRun(const QString& folder)
         return;
     if (!failure.isEmpty()) {
         showFailure(failure);
-    } else if (showSummary(report)) {
-        undoJournal(report.journal);
+    } else {
+        const QString journalPath = report.journal;
+        if (showSummary(std::make_shared<const FolderReport>(std::move(report))))
+            undoJournal(journalPath);
     }
 }
 
@@ -577,7 +579,7 @@ void frmMain::undoJournal(const QString& path)
     Summary summary;
     summary.text = UndoSummaryText(report);
     summary.folder = report.folder;
-    summary.rows = report.notRestored;
+    summary.rows = DetailsTable(report.notRestored);
     if (report.stopped)
         summary.secondLine =
             QStringLiteral("Остановлено: %1 файлов возвращено.").arg(report.restored);
@@ -591,8 +593,9 @@ void frmMain::showTagKind(TagKind kind)
                                   : QStringLiteral("Sorvane — %1").arg(name));
 }
 
-bool frmMain::showSummary(const FolderReport& report)
+bool frmMain::showSummary(std::shared_ptr<const FolderReport> shared)
 {
+    const FolderReport& report = *shared;
     const int failures = FailCount();
     Summary summary;
     summary.text = failures > 0
@@ -601,12 +604,12 @@ bool frmMain::showSummary(const FolderReport& report)
     summary.secondLine = StoppedLine(report);
     summary.folder = report.folder;
     summary.emptyFolder = report.tree.files.size() == 0 && report.tree.skipped.empty();
-    summary.rows = DetailsRows(report);
+    summary.rows = DetailsTable(std::move(shared));
     if (!report.journalFailure.isEmpty()) {
-        summary.rows.push_back({QString(), QString(),
-                                QStringLiteral("Журнал не записан: переименование нельзя будет "
-                                               "отменить. %1")
-                                    .arg(report.journalFailure)});
+        summary.rows.append({QString(), QString(),
+                             QStringLiteral("Журнал не записан: переименование нельзя будет "
+                                            "отменить. %1")
+                                 .arg(report.journalFailure)});
     }
     summary.offerUndo = report.renamed > 0 && !report.journal.isEmpty();
     return m_dialogs.showSummary(this, summary);

@@ -88,7 +88,7 @@ private:
     // The window's title names the tag the fields hold, where it is not ID3v1.
     void showTagKind(TagKind kind);
     // True when the user asked for the run to be taken back.
-    bool showSummary(const FolderReport& report);
+    bool showSummary(std::shared_ptr<const FolderReport> report);
     void undoJournal(const QString& path);
 
     // The path whose tag could not be read: renaming it would take the earlier file's fields.

@@ -21,19 +21,19 @@ namespace sorvane
 namespace
 {
 
-// The rows as they are: a model over the summary's own vector, so tens of thousands of lines show
-// at once.
+// A model over the summary's table, each row made when the view shows it, so tens of thousands of
+// lines show at once.
 class RowsModel : public QAbstractTableModel
 {
 public:
-    explicit RowsModel(const std::vector<DetailsRow>& rows, QObject* parent)
+    explicit RowsModel(const DetailsTable& rows, QObject* parent)
         : QAbstractTableModel(parent), m_rows(rows)
     {
     }
 
     int rowCount(const QModelIndex& parent) const override
     {
-        return parent.isValid() ? 0 : int(m_rows.size());
+        return parent.isValid() ? 0 : m_rows.size();
     }
     int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : 3; }
 
@@ -41,7 +41,7 @@ public:
     {
         if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
             return QVariant();
-        const DetailsRow& row = m_rows[std::size_t(index.row())];
+        const DetailsRow row = m_rows.row(index.row());
         switch (index.column()) {
         case 0:
             return row.path;
@@ -61,7 +61,7 @@ public:
     }
 
 private:
-    const std::vector<DetailsRow>& m_rows;
+    const DetailsTable& m_rows;
 };
 
 } // namespace
@@ -103,7 +103,7 @@ SummaryDialog::SummaryDialog(QWidget* parent, const Summary& summary)
     if (!summary.rows.empty()) {
         auto* view = new QTableView(this);
         view->setObjectName(QStringLiteral("details"));
-        view->setModel(new RowsModel(summary.rows, view));
+        view->setModel(new RowsModel(m_summary.rows, view));
         view->setSelectionBehavior(QAbstractItemView::SelectRows);
         view->setWordWrap(false);
         view->verticalHeader()->hide();

@@ -151,10 +151,12 @@ private slots:
         swap.root = m_root;
         MemoryFieldModel model;
         model.setFolderPath(m_root);
-        const FolderReport report = RenameTree(model, folder, std::move(tree), {&swap, true});
+        const auto report = std::make_shared<const FolderReport>(
+            RenameTree(model, folder, std::move(tree), {&swap, true}));
+        const DetailsTable details(report);
         QStringList reasons;
-        for (const DetailsRow& row : DetailsRows(report))
-            reasons << row.path + QStringLiteral(": ") + row.reason;
+        for (int i = 0; i < details.size(); ++i)
+            reasons << details.row(i).path + QStringLiteral(": ") + details.row(i).reason;
 
         for (const Entry& entry : entries) {
             if (entry.needsRoot && !root)

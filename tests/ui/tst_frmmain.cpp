@@ -900,8 +900,9 @@ private slots:
         Summary summary;
         summary.text = QStringLiteral("1 файлов не переименовано!");
         summary.folder = m_dir->path();
-        summary.rows = {{"a/b.mp3", "Nova_X.mp3", "файл «Nova_X.mp3» уже существует"},
-                        {"c.mp3", QString(), "нет тега (ни ID3v1, ни ID3v2, ни APEv2)"}};
+        summary.rows =
+            DetailsTable({{"a/b.mp3", "Nova_X.mp3", "файл «Nova_X.mp3» уже существует"},
+                          {"c.mp3", QString(), "нет тега (ни ID3v1, ни ID3v2, ни APEv2)"}});
         const QString saved = m_dir->filePath(QStringLiteral("details.txt"));
         int rows = 0;
         bool written = false;
