@@ -15,6 +15,8 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace sorvane
 {
 
@@ -113,9 +115,15 @@ SummaryDialog::SummaryDialog(QWidget* parent, const Summary& summary)
         // run with thousands of failures, before the box could show. The view shows a few dozen.
         view->horizontalHeader()->setResizeContentsPrecision(100);
         view->resizeColumnsToContents();
+        const QFontMetrics metrics(font());
+        // A 255-byte name would push the reason out of sight; the whole name is in its tooltip.
+        for (const int column : {0, 1}) {
+            view->horizontalHeader()->resizeSection(
+                column, std::min(view->horizontalHeader()->sectionSize(column),
+                                 metrics.averageCharWidth() * 40));
+        }
         view->setAccessibleName(QStringLiteral("Подробности"));
         layout->addWidget(view, 1);
-        const QFontMetrics metrics(font());
         resize(metrics.averageCharWidth() * 110, metrics.height() * 24);
     }
     if (details) {

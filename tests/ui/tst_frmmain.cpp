@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDirIterator>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -902,16 +903,22 @@ private slots:
         summary.folder = m_dir->path();
         summary.rows =
             DetailsTable({{"a/b.mp3", "Nova_X.mp3", "файл «Nova_X.mp3» уже существует"},
-                          {"c.mp3", QString(), "нет тега (ни ID3v1, ни ID3v2, ни APEv2)"}});
+                          {"c.mp3", QString(), "нет тега (ни ID3v1, ни ID3v2, ни APEv2)"},
+                          {"d.mp3", QString(250, QLatin1Char('x')) + ".mp3", "имя сокращено"}});
         const QString saved = m_dir->filePath(QStringLiteral("details.txt"));
         int rows = 0;
+        bool reasonInView = false;
         bool written = false;
         QTimer pollSummary;
         connect(&pollSummary, &QTimer::timeout, [&] {
             auto* dialog = qobject_cast<SummaryDialog*>(QApplication::activeModalWidget());
             if (!dialog)
                 return;
-            rows = dialog->findChild<QTableView*>(QStringLiteral("details"))->model()->rowCount();
+            const auto* view = dialog->findChild<QTableView*>(QStringLiteral("details"));
+            rows = view->model()->rowCount();
+            // The reasons start in view, however long a new name is.
+            reasonInView = view->horizontalHeader()->sectionViewportPosition(2) <
+                           view->viewport()->width() / 2;
             QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("copy")),
                               Qt::LeftButton);
             written = dialog->saveTo(saved);
@@ -919,11 +926,13 @@ private slots:
         });
         pollSummary.start(20);
         QtDialogs().showSummary(m_window.get(), summary);
-        QCOMPARE(rows, 2);
+        QCOMPARE(rows, 3);
+        QVERIFY(reasonInView);
         const QString expected =
             QStringLiteral("Папка «%1».\n«a/b.mp3» → «Nova_X.mp3»: файл «Nova_X.mp3» уже "
-                           "существует.\n«c.mp3»: нет тега (ни ID3v1, ни ID3v2, ни APEv2).")
-                .arg(m_dir->path());
+                           "существует.\n«c.mp3»: нет тега (ни ID3v1, ни ID3v2, ни APEv2).\n"
+                           "«d.mp3» → «%2.mp3»: имя сокращено.")
+                .arg(m_dir->path(), QString(250, QLatin1Char('x')));
         QCOMPARE(QApplication::clipboard()->text(), expected);
         QVERIFY(written);
         QCOMPARE(testing::readFile(saved), (expected + QLatin1Char('\n')).toUtf8());
