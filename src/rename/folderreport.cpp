@@ -61,17 +61,19 @@ DetailsRow DetailsTable::row(int index) const
         return {report.tree.displayPath(file), report.name(name), QStringLiteral("имя сокращено")};
     }
     const NotRenamed& file = report.notRenamed[std::size_t(index)];
-    DetailsRow row{report.tree.displayPath(file.file), report.name(file.newName),
-                   Reason(file.outcome)};
+    DetailsRow row{report.tree.displayPath(file.file), report.name(file.newName), QString()};
     if (const auto aside = report.leftAside.find(file.file); aside != report.leftAside.end()) {
         // Named as it is now, so the user finds it.
         const QString folder = report.tree.displayFolder(report.tree.folderOf(file.file));
         const QString now = PrintableName(aside->second);
-        row.reason = QStringLiteral("%1; прежде файл назывался «%2»")
-                         .arg(row.reason, PrintableName(report.tree.files.name(file.file)));
+        row.reason =
+            QStringLiteral("%1; прежде файл назывался «%2»")
+                .arg(Reason(file.outcome), PrintableName(report.tree.files.name(file.file)));
         row.path = folder.isEmpty() ? now : folder + QLatin1Char('/') + now;
     } else if (file.outcome.failure == &RenameFailure::TargetExists) {
         row.reason = QStringLiteral("файл «%1» уже существует").arg(row.newName);
+    } else {
+        row.reason = Reason(file.outcome);
     }
     return row;
 }

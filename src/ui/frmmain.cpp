@@ -501,9 +501,9 @@ void frmMain::FolderRun(const QString& folder)
     if (!failure.isEmpty()) {
         showFailure(failure);
     } else {
-        const QString journalPath = report.journal;
-        if (showSummary(std::make_shared<const FolderReport>(std::move(report))))
-            undoJournal(journalPath);
+        const auto shown = std::make_shared<const FolderReport>(std::move(report));
+        if (showSummary(shown))
+            undoJournal(shown->journal);
     }
 }
 

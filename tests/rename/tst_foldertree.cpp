@@ -155,8 +155,10 @@ private slots:
             RenameTree(model, folder, std::move(tree), {&swap, true}));
         const DetailsTable details(report);
         QStringList reasons;
-        for (int i = 0; i < details.size(); ++i)
-            reasons << details.row(i).path + QStringLiteral(": ") + details.row(i).reason;
+        for (int i = 0; i < details.size(); ++i) {
+            const DetailsRow row = details.row(i);
+            reasons << row.path + QStringLiteral(": ") + row.reason;
+        }
 
         for (const Entry& entry : entries) {
             if (entry.needsRoot && !root)

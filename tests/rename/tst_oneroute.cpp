@@ -62,8 +62,6 @@ State stateOf(const QString& folder, const FieldModel& model)
     return state;
 }
 
-} // namespace
-
 // Round trips to a share, each of its own length up to 400 µs: readers are added, and their reads
 // end out of order.
 void randomDelay()
@@ -72,6 +70,8 @@ void randomDelay()
         unsigned(std::hash<std::thread::id>()(std::this_thread::get_id())));
     QThread::usleep(delays() % 400);
 }
+
+} // namespace
 
 // The folder run takes the same route as renaming the files one by one: the same names, the
 // same count, the same fields at the end, with or without reading ahead, and reading ahead
