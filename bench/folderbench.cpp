@@ -20,10 +20,10 @@
 // one collection and exits, for runs timed from outside.
 
 #include "base/syscalls.h"
-#include "rename/fieldmodel.h"
-#include "rename/folderrun.h"
-#include "rename/foldertree.h"
-#include "rename/openfolder.h"
+#include "run/fieldmodel.h"
+#include "run/folderrun.h"
+#include "walk/foldertree.h"
+#include "fs/openfolder.h"
 #include "support/scripteddialogs.h"
 #include "support/tagfiles.h"
 #include "ui/frmmain.h"

@@ -4,13 +4,13 @@
 #include "base/stoppolicy.h"
 #include "cli/commandline.h"
 #include "cli/terminal.h"
-#include "rename/fieldmodel.h"
-#include "rename/folderrun.h"
-#include "rename/foldertree.h"
-#include "rename/journal.h"
-#include "rename/openfolder.h"
-#include "rename/printablename.h"
-#include "rename/renamefailures.h"
+#include "run/fieldmodel.h"
+#include "run/folderrun.h"
+#include "walk/foldertree.h"
+#include "journal/journal.h"
+#include "fs/openfolder.h"
+#include "names/printablename.h"
+#include "names/renamefailures.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "cli/terminal.h"
 
-#include "rename/printablename.h"
+#include "names/printablename.h"
 
 #include <QDateTime>
 

@@ -1,8 +1,8 @@
 #include "cli/undocommand.h"
 
 #include "cli/terminal.h"
-#include "rename/journal.h"
-#include "rename/undo.h"
+#include "journal/journal.h"
+#include "journal/undo.h"
 
 namespace sorvane
 {

@@ -1,6 +1,6 @@
 #include "ui/browsefolder.h"
 
-#include "rename/fieldmodel.h"
+#include "run/fieldmodel.h"
 #include "ui/dialogs.h"
 
 namespace sorvane

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "rename/folderreport.h"
+#include "run/folderreport.h"
 
 #include <QString>
 

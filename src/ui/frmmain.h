@@ -1,6 +1,6 @@
 #pragma once
 
-#include "rename/fieldmodel.h"
+#include "run/fieldmodel.h"
 #include "tag/tagtext.h"
 #include "ui/openfiledialog.h"
 #include "ui/twiplayout.h"

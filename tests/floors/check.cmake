@@ -1,20 +1,26 @@
-# Proves that the floors refuse upward includes: a translation unit of the tag floor that includes
-# a rename header must fail to compile for want of the header, while the same unit including a tag
-# header builds (so the failure is the include's, not the check's).
-#   cmake -DBUILD_DIR=... -P check.cmake
-foreach(case upward_include_refused downward_include_builds)
-    execute_process(COMMAND ${CMAKE_COMMAND} --build ${BUILD_DIR} --target floor_check_${case}
-                    RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-    set(output_${case} "${output}")
-    set(result_${case} ${result})
+# Proves that the floors refuse includes that do not run downward: for each case, a unit of one
+# floor that includes a header of a floor beside or above it must fail to compile for want of the
+# header, while the same unit including a header it may see builds (so the failure is the
+# include's, not the check's).
+#   cmake -DBUILD_DIR=... -DCASES=case:header;... -P check.cmake
+foreach(entry ${CASES})
+    string(REPLACE ":" ";" parts "${entry}")
+    list(GET parts 0 case)
+    list(GET parts 1 header)
+    foreach(kind refused allowed)
+        execute_process(COMMAND ${CMAKE_COMMAND} --build ${BUILD_DIR}
+                                --target floor_check_${case}_${kind}
+                        RESULT_VARIABLE result_${kind} OUTPUT_VARIABLE output_${kind}
+                        ERROR_VARIABLE output_${kind})
+    endforeach()
+    if(result_allowed)
+        message(FATAL_ERROR "${case}: a unit including its own floor's header did not build:\n${output_allowed}")
+    endif()
+    if(NOT result_refused)
+        message(FATAL_ERROR "${case}: a unit including ${header} compiled: the floors leak")
+    endif()
+    if(NOT output_refused MATCHES "${header}: No such file")
+        message(FATAL_ERROR "${case}: the include of ${header} failed for another reason:\n${output_refused}")
+    endif()
+    message(STATUS "${case}: ${header} is out of reach")
 endforeach()
-if(result_downward_include_builds)
-    message(FATAL_ERROR "a tag unit including a tag header did not build:\n${output_downward_include_builds}")
-endif()
-if(NOT result_upward_include_refused)
-    message(FATAL_ERROR "a tag unit including rename/folderrun.h compiled: the floors leak upward")
-endif()
-if(NOT output_upward_include_refused MATCHES "rename/folderrun.h: No such file")
-    message(FATAL_ERROR "the upward include failed for another reason:\n${output_upward_include_refused}")
-endif()
-message(STATUS "rename/folderrun.h is out of the tag floor's reach; tag/tagrecord.h is within it")

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "base/error.h"
+#include "names/controlcharacters.h"
+
+#include <QString>
+
+namespace sorvane
+{
+
+struct NameParts;
+
+// The longest name Linux file systems take: 255 bytes (vfat, exFAT and ntfs-3g count 255 UTF-16
+// units, which 255 bytes of UTF-8 never exceed).
+constexpr int LongestName = 255;
+
+struct NameVerdict {
+    Outcome refused; // why the name may not be made
+    QString name;    // the name to make, shortened where it was too long
+    bool shortened = false;
+
+    bool ok() const { return refused.ok(); }
+};
+
+// Whether the name composed from the parts may become a file's name, and which name: every
+// rename, dry run and report asks here. Refused: nothing selected; a path separator; a control
+// character; no text from the tag (nothing before ".mp3" but "_" and spaces); a name beginning
+// with "." (".mp3" alone included). A name over 255 bytes loses bytes from the end of its last
+// parts (the title first when it is ticked), at a character's boundary, with no space or "_"
+// left at the cut.
+NameVerdict DecideName(const NameParts& parts);
+
+} // namespace sorvane

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "base/error.h"
+#include "names/detailsrow.h"
+#include "tag/tagtext.h"
+#include "walk/foldertree.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace sorvane
+{
+
+struct NotRenamed {
+    int file; // in the tree
+    Outcome outcome;
+    qint32 newName = -1; // the name that was to be made, where one was: in FolderReport's names
+};
+
+// What a folder run did: every file not renamed, in the order of the run, with its reason.
+struct FolderReport {
+    QString folder;
+    FolderTree tree;
+    std::vector<NotRenamed> notRenamed;
+    // Files a failed step left under a name aside (RenameFailure::LeftAside): that name, by file.
+    std::map<int, QByteArray> leftAside;
+    // Files renamed to a name the rules shortened to 255 bytes, with the name, in run order.
+    std::vector<std::pair<int, qint32>> shortened;
+    int renamed = 0;        // files this run gave a new name (not those that had it already)
+    int readers = 0;        // reading threads the run used (0: read in turn)
+    bool stopped = false;   // by the user or a termination signal, before the first NotReached
+    QString journal;        // the run's journal, closed, where it had one
+    QString journalFailure; // why the journal stopped being written halfway, where it did
+    // The kind of tag the fields were last loaded from, when any file's tag was.
+    std::optional<TagKind> loaded;
+
+    // Keeps a name for the details, packed; its index.
+    qint32 keepName(const QString& name);
+    QString name(qint32 index) const;
+
+private:
+    std::vector<char> m_names; // UTF-8, each ending in NUL
+};
+
+// The details in the order of the run, grouped by folder: folders not entered, files not renamed,
+// files renamed to a shortened name; then rows appended. A row is made from the report when it is
+// asked for: kept as text, the rows of a run that leaves 60,000 files cost 20 MiB.
+class DetailsTable
+{
+public:
+    DetailsTable() = default;
+    explicit DetailsTable(std::shared_ptr<const FolderReport> report);
+    explicit DetailsTable(std::vector<DetailsRow> rows);
+
+    int size() const;
+    bool empty() const { return size() == 0; }
+    DetailsRow row(int index) const;
+    void append(DetailsRow row);
+
+private:
+    std::shared_ptr<const FolderReport> m_report;
+    int m_reportRows = 0;
+    std::vector<DetailsRow> m_rows;
+};
+
+// The details as text, as the summary copies and saves them: the folder, then a line per row;
+// that the folder holds no MP3 files; empty when every file was renamed and nothing is to say.
+QString DetailsText(const FolderReport& report);
+QString DetailsText(const QString& folder, bool empty, const DetailsTable& rows);
+
+// The summary's line after a stop: "Остановлено: N файлов переименовано, M не обработано."; empty
+// when the run was not stopped.
+QString StoppedLine(const FolderReport& report);
+
+} // namespace sorvane

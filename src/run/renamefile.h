@@ -1,0 +1,58 @@
+#pragma once
+
+#include "base/error.h"
+#include "names/nameparts.h"
+#include "run/fieldmodel.h"
+
+#include <QString>
+
+namespace sorvane
+{
+
+class JournalWriter;
+class OpenFolder;
+struct MoveJournal;
+
+// The parts as the fields and selections stand now.
+NameParts SelectedParts(const FieldModel& model);
+
+// ComposeName over the fields and selections as they stand now.
+QString ComposeName(const FieldModel& model);
+
+// Folder and name joined by the platform's separator; a folder that already ends with one gets
+// no second, so both spellings name the same file.
+QString JoinPath(const QString& folder, const QString& name);
+
+struct RenameResult {
+    Outcome outcome;
+    bool alreadyNamed = false; // the file has that name already and nothing was done
+    QByteArray leftAs; // with RenameFailure::LeftAside: the name the file has now, in fromFolder
+};
+
+// Renames the file `from` of fromFolder to `name` in toFolder, a name DecideName allowed: the one
+// rename that both a single file and the folder run go through. RenameFailure::NotReached when a
+// termination signal came before the move began.
+// `to` is the name as the file system's bytes (OpenFolder::nativeName).
+RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
+                          const OpenFolder& toFolder, const QByteArray& to,
+                          const MoveJournal* journal = nullptr);
+
+enum class RenameOutcome {
+    Renamed,
+    AlreadyNamed,    // the file already has the composed name: nothing to do
+    NothingSelected, // no part selected: nothing renamed, FailCount grew by one
+};
+
+struct RenamedFile {
+    RenameOutcome outcome;
+    QString name;           // the name it has now, when renamed or already named
+    bool shortened = false; // the composed name was over 255 bytes and cut
+};
+
+// Renames the file of the path field to the composed name inside FolderPath, by the name rules
+// (DecideName). Never replaces a file, never moves one out of FolderPath on account of tag text.
+// Throws Error when refused. With a journal (one whose folder is "/"), the rename is written
+// there first.
+RenamedFile RenameFile(FieldModel& model, JournalWriter* journal = nullptr);
+
+} // namespace sorvane

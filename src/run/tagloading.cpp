@@ -1,0 +1,50 @@
+#include "run/tagloading.h"
+
+#include "run/fieldmodel.h"
+
+namespace sorvane
+{
+
+namespace
+{
+
+// Taggers fill an unused title with NULs, spaces or a run of one character; six alike at the
+// start is taken as no title at all. Tested on the record itself, NULs included.
+bool titleLooksBlank(const QString& title)
+{
+    const auto count = qMin<qsizetype>(6, title.size());
+    for (qsizetype k = 1; k < count; ++k) {
+        if (title.at(k) != title.at(k - 1))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void LoadTagFields(FieldModel& model, const TagText& tag)
+{
+    for (int field = 0; field < FieldModel::TextCount; ++field)
+        model.setText1(field, tag.text[field]);
+    const TitleArtistSelection selection = SelectionForTag(
+        tag.blankTestTitle, model.Text1(FieldModel::Title), model.Text1(FieldModel::Artist));
+    model.setCheck1(FieldModel::Title, selection.title ? 1 : 0);
+    model.setCheck1(FieldModel::Artist, selection.artist ? 1 : 0);
+}
+
+TitleArtistSelection SelectionForTag(const QString& recordTitle, const QString& titleText,
+                                     const QString& artistText)
+{
+    if (titleLooksBlank(recordTitle))
+        return {};
+    return {!titleText.isEmpty(), !artistText.isEmpty()};
+}
+
+TagText ReadTag(FieldModel& model)
+{
+    const TagText tag = ReadTagRecord(model.txtFile());
+    LoadTagFields(model, tag);
+    return tag;
+}
+
+} // namespace sorvane

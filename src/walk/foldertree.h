@@ -1,0 +1,79 @@
+#pragma once
+
+#include "base/error.h"
+#include "walk/foldersnapshot.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+namespace sorvane
+{
+
+class OpenFolder;
+
+// One folder of a tree, in the order of the run: a folder's own files, then its subfolders in the
+// byte order of their names, each the same way.
+struct TreeFolder {
+    qint32 parent = -1; // -1 for the chosen folder
+    quint32 name = 0;   // where its own name starts in the tree's folder names
+    quint64 device = 0, inode = 0;
+    qint32 firstFile = 0; // its files are files[firstFile, firstFile + fileCount)
+    qint32 fileCount = 0;
+};
+
+// A folder the walk did not enter, and why: another mount, one already walked (a loop, a bind
+// mount inside itself), or one that could not be opened or listed.
+struct SkippedFolder {
+    qint32 parent;
+    QByteArray name;
+    Outcome why;
+};
+
+// The MP3 files of a folder and, where asked, of the folders below it, listed before the first
+// rename. Names are packed as a single folder's are; a folder's path is kept once, as its own name
+// under its parent's, not per file.
+class FolderTree
+{
+public:
+    FolderSnapshot files;
+    std::vector<TreeFolder> folders;
+    std::vector<SkippedFolder> skipped;
+    bool cancelled = false; // the walk was stopped before its end; nothing is to be renamed
+
+    const char* folderName(int folder) const { return m_names.data() + folders[folder].name; }
+    // The folder of a file, by the files' ranges.
+    int folderOf(int file) const;
+    // Paths relative to the chosen folder, raw ("Artist/Album") and as they may be shown.
+    QByteArray relativePath(int folder) const;
+    QString displayFolder(int folder) const;
+    QString displayPath(int file) const;
+
+    // The MP3 files listed below the chosen folder (not its own), and the folders holding them.
+    int filesBelow() const;
+    int foldersBelowWithFiles() const;
+    // The chosen folder's own files only, as a run without subfolders takes them.
+    void keepChosenFolderOnly();
+
+    int addFolder(int parent, const char* name, quint64 device, quint64 inode);
+
+private:
+    std::vector<char> m_names;
+};
+
+// Told of the walk's progress folder by folder; answering false stops it.
+class WalkObserver
+{
+public:
+    virtual ~WalkObserver() = default;
+    virtual bool walking(int folders, int files, const QString& folder) = 0;
+};
+
+// Lists the chosen folder and, with `subfolders`, every folder below it: entered relative to its
+// parent, never through a symbolic link; hidden folders left out; another mount or a folder
+// already walked not entered. Throws Error, having listed nothing, when the chosen folder cannot
+// be listed.
+FolderTree WalkFolder(const OpenFolder& root, bool subfolders, WalkObserver* observer = nullptr);
+
+} // namespace sorvane

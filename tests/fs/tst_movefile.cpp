@@ -1,0 +1,216 @@
+#include "base/error.h"
+#include "fs/movefile.h"
+#include "fs/openfolder.h"
+#include "support/caseinsensitive.h"
+#include "support/syscallseam.h"
+#include "support/tagfiles.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace sorvane;
+
+namespace
+{
+
+// How far down the chain of no-replace moves a file system sends the move.
+enum class Means { NoReplaceFlag, LinkAndUnlink, Reservation };
+
+void refuseDownTo(Means means)
+{
+    if (means != Means::NoReplaceFlag)
+        Sys.renameat2 = testing::refuseNoReplaceFlag;
+    if (means == Means::Reservation)
+        Sys.linkat = testing::refuseHardLink;
+}
+
+// Every name in the folder with its bytes.
+QMap<QString, QByteArray> contents(const QString& folder)
+{
+    QMap<QString, QByteArray> files;
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+        files.insert(name, testing::readFile(QDir(folder).filePath(name)));
+    return files;
+}
+
+using Contents = QMap<QString, QByteArray>;
+
+} // namespace
+
+class MoveFileTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+    QString path(const char* name) const { return m_dir->filePath(QLatin1String(name)); }
+    void put(const char* name, const QByteArray& bytes)
+    {
+        QVERIFY(testing::writeFile(path(name), bytes));
+    }
+    int move(const char* from, const char* to)
+    {
+        const OpenFolder folder(m_dir->path());
+        return MoveNoReplaceAt(folder, from, folder, to);
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+
+    void eachMeans_data()
+    {
+        QTest::addColumn<Means>("means");
+        QTest::newRow("RENAME_NOREPLACE") << Means::NoReplaceFlag;
+        QTest::newRow("link and unlink") << Means::LinkAndUnlink;
+        QTest::newRow("reservation") << Means::Reservation;
+    }
+
+    // Whatever the file system allows, the file ends with exactly one name and no other file is
+    // ever replaced.
+    void eachMeans()
+    {
+        QFETCH(Means, means);
+        const testing::SeamGuard seam;
+        refuseDownTo(means);
+
+        put("old.mp3", "song");
+        QCOMPARE(move("old.mp3", "new.mp3"), 0);
+        QCOMPARE(contents(m_dir->path()), (Contents{{"new.mp3", "song"}}));
+
+        put("taken.mp3", "someone else's");
+        QCOMPARE(move("new.mp3", "taken.mp3"), EEXIST);
+        QCOMPARE(contents(m_dir->path()),
+                 (Contents{{"new.mp3", "song"}, {"taken.mp3", "someone else's"}}));
+
+        // Two links to one file: a link the user made stays, and the file counts as named...
+        QCOMPARE(::link(QFile::encodeName(path("new.mp3")), QFile::encodeName(path("final.mp3"))),
+                 0);
+        QVERIFY(IsAlreadyNamed(move("new.mp3", "final.mp3")));
+        QCOMPARE(contents(m_dir->path()),
+                 (Contents{
+                     {"final.mp3", "song"}, {"new.mp3", "song"}, {"taken.mp3", "someone else's"}}));
+        // ... while a move killed between link and unlink, as its journal says, is finished.
+        MoveJournal journal;
+        journal.recorded = [](const char* from, const char* to, const struct stat&, bool) {
+            return std::strcmp(from, "new.mp3") == 0 && std::strcmp(to, "final.mp3") == 0;
+        };
+        const OpenFolder folder(m_dir->path());
+        QCOMPARE(MoveNoReplaceAt(folder, "new.mp3", folder, "final.mp3", nullptr, &journal), 0);
+        QCOMPARE(contents(m_dir->path()),
+                 (Contents{{"final.mp3", "song"}, {"taken.mp3", "someone else's"}}));
+
+        QCOMPARE(move("gone.mp3", "other.mp3"), ENOENT);
+        QCOMPARE(contents(m_dir->path()).size(), 2);
+    }
+
+    // If the old name cannot be removed after the link, the new one goes again: one name.
+    void failedUnlinkLeavesTheOldName()
+    {
+        const testing::SeamGuard seam;
+        refuseDownTo(Means::LinkAndUnlink);
+        static int calls;
+        calls = 0;
+        Sys.unlinkat = [](int dir, const char* name, int flags) {
+            if (++calls == 1) {
+                errno = EBUSY;
+                return -1;
+            }
+            return ::unlinkat(dir, name, flags);
+        };
+        put("old.mp3", "song");
+        QCOMPARE(move("old.mp3", "new.mp3"), EBUSY);
+        QCOMPARE(contents(m_dir->path()), (Contents{{"old.mp3", "song"}}));
+    }
+
+    // Another program that writes into the reservation before the rename keeps its bytes.
+    void reservationTakenMeanwhileIsNotReplaced()
+    {
+        const testing::SeamGuard seam;
+        refuseDownTo(Means::Reservation);
+        Sys.openat = [](int dir, const char* name, int flags, mode_t mode) {
+            const int fd = ::openat(dir, name, flags, mode);
+            if (fd >= 0 && (flags & O_EXCL)) {
+                const int theirs = ::openat(dir, name, O_WRONLY);
+                [[maybe_unused]] const auto written = ::write(theirs, "theirs", 6);
+                ::close(theirs);
+            }
+            return fd;
+        };
+        put("old.mp3", "song");
+        QCOMPARE(move("old.mp3", "new.mp3"), EEXIST);
+        QCOMPARE(contents(m_dir->path()), (Contents{{"new.mp3", "theirs"}, {"old.mp3", "song"}}));
+    }
+
+    // On a case-insensitive drive a change of letter case goes through a name aside. When the
+    // move back from there fails too, the file stays under that name and the caller is told it.
+    void caseOnlyMoveAndTheNameAside()
+    {
+        const testing::SeamGuard seam;
+        testing::CaseInsensitiveSeam::install();
+        put("nova.mp3", "song");
+        QCOMPARE(move("nova.mp3", "Nova.mp3"), 0);
+        QCOMPARE(contents(m_dir->path()), (Contents{{"Nova.mp3", "song"}}));
+
+        testing::CaseInsensitiveSeam::failMovesFromAside();
+        const OpenFolder folder(m_dir->path());
+        std::string leftAs;
+        QCOMPARE(MoveNoReplaceAt(folder, "Nova.mp3", folder, "NOVA.mp3", &leftAs), EIO);
+        const QString aside = QStringLiteral("sorvane-%1-0.mp3").arg(::getpid());
+        QCOMPARE(QString::fromStdString(leftAs), aside);
+        QCOMPARE(contents(m_dir->path()), (Contents{{aside, "song"}}));
+    }
+
+    void otherSpellingSavedOverTheReservation_data()
+    {
+        QTest::addColumn<bool>("watch");
+        QTest::newRow("inotify") << true;
+        QTest::newRow("listing") << false;
+    }
+
+    // Through FUSE a lookup by Sorvane's own spelling may still show its empty reservation after
+    // another program saved a file onto another spelling in its place (the attribute cache). That
+    // program's file must stay, and the move fails as for a taken name.
+    void otherSpellingSavedOverTheReservation()
+    {
+        QFETCH(bool, watch);
+        const testing::SeamGuard seam;
+        testing::CaseInsensitiveSeam::install();
+        if (!watch) {
+            Sys.inotify_init1 = [](int) {
+                errno = EMFILE;
+                return -1;
+            };
+        }
+        static decltype(Sys.fstatat) lookUp;
+        lookUp = Sys.fstatat;
+        static bool saved;
+        saved = false;
+        Sys.fstatat = [](int dir, const char* name, struct stat* info, int flags) {
+            if (saved || std::strcmp(name, "Nova_Blue Sky.mp3") != 0)
+                return lookUp(dir, name, info, flags);
+            const int cached = lookUp(dir, name, info, flags);
+            const int fd = ::openat(dir, "theirs.tmp", O_WRONLY | O_CREAT | O_EXCL, 0644);
+            [[maybe_unused]] const auto written = ::write(fd, "theirs", 6);
+            ::close(fd);
+            Sys.renameat(dir, "theirs.tmp", dir, "NOVA_BLUE SKY.mp3");
+            saved = true;
+            return cached;
+        };
+        put("old.mp3", "song");
+        QCOMPARE(move("old.mp3", "Nova_Blue Sky.mp3"), EEXIST);
+        QVERIFY(saved);
+        QCOMPARE(contents(m_dir->path()),
+                 (Contents{{"NOVA_BLUE SKY.mp3", "theirs"}, {"old.mp3", "song"}}));
+    }
+};
+
+QTEST_GUILESS_MAIN(MoveFileTest)
+#include "tst_movefile.moc"
