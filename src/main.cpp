@@ -35,6 +35,7 @@ int main(int argc, char* argv[])
         print(stderr, QStringLiteral("sorvane: %1\nTry 'sorvane --help'.\n").arg(command.error));
         return 2;
     case sorvane::CommandLine::Undo:
+    case sorvane::CommandLine::Runs:
     case sorvane::CommandLine::Folder:
         return sorvane::RunCommandLine(argc, argv, command);
     case sorvane::CommandLine::Window:

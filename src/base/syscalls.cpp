@@ -4,7 +4,9 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace sorvane
@@ -32,6 +34,13 @@ SystemCalls RealSystemCalls()
     calls.fsync = ::fsync;
     calls.readdir = ::readdir;
     calls.inotify_init1 = ::inotify_init1;
+    calls.inotify_add_watch = ::inotify_add_watch;
+    calls.read = ::read;
+    calls.flock = ::flock;
+    calls.mkdirat = ::mkdirat;
+    calls.utimensat = ::utimensat;
+    calls.fallocate = ::fallocate;
+    calls.ftruncate = ::ftruncate;
     return calls;
 }
 

@@ -34,6 +34,13 @@ struct SystemCalls {
     int (*fsync)(int fd);
     dirent* (*readdir)(DIR* dir);
     int (*inotify_init1)(int flags);
+    int (*inotify_add_watch)(int fd, const char* path, uint32_t mask);
+    ssize_t (*read)(int fd, void* buffer, size_t count);
+    int (*flock)(int fd, int operation);
+    int (*mkdirat)(int dir, const char* name, mode_t mode);
+    int (*utimensat)(int dir, const char* name, const struct timespec times[2], int flags);
+    int (*fallocate)(int fd, int mode, off_t offset, off_t length);
+    int (*ftruncate)(int fd, off_t length);
 };
 
 extern SystemCalls Sys;

@@ -3,6 +3,7 @@
 #include "base/stoppolicy.h"
 #include "cli/commandline.h"
 #include "cli/foldercommand.h"
+#include "cli/runscommand.h"
 #include "cli/terminal.h"
 #include "cli/undocommand.h"
 #include "tag/codepage.h"
@@ -28,8 +29,14 @@ int RunCommandLine(int argc, char* argv[], const CommandLine& command)
     Terminal terminal;
     // A termination signal stops a run as Cancel would: the summary is printed, and the exit
     // status (1) says the run did not finish.
-    return command.action == CommandLine::Undo ? RunUndoCommand(terminal)
-                                               : RunFolderCommand(command, terminal);
+    switch (command.action) {
+    case CommandLine::Undo:
+        return RunUndoCommand(terminal, command.run);
+    case CommandLine::Runs:
+        return RunRunsCommand(terminal);
+    default:
+        return RunFolderCommand(command, terminal);
+    }
 }
 
 } // namespace sorvane

@@ -14,6 +14,7 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
     const QCommandLineOption undo(QStringLiteral("undo"));
+    const QCommandLineOption runs(QStringLiteral("runs"));
     const QCommandLineOption folder(QStringLiteral("folder"), QString(), QStringLiteral("DIR"));
     const QCommandLineOption album(QStringLiteral("album"));
     const QCommandLineOption year(QStringLiteral("year"));
@@ -21,7 +22,8 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
     const QCommandLineOption codePage(QStringLiteral("codepage"), QString(),
                                       QStringLiteral("NAME"));
-    parser.addOptions({help, version, undo, folder, album, year, subfolders, dryRun, codePage});
+    parser.addOptions(
+        {help, version, undo, runs, folder, album, year, subfolders, dryRun, codePage});
     CommandLine command;
     const auto mistake = [&command](const QString& error) {
         command.action = CommandLine::Mistake;
@@ -41,10 +43,17 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     const QStringList files = parser.positionalArguments();
     const bool runOptions = parser.isSet(album) || parser.isSet(year) || parser.isSet(subfolders) ||
                             parser.isSet(dryRun) || parser.isSet(codePage);
-    if (parser.isSet(undo)) {
-        if (parser.isSet(folder) || runOptions || !files.isEmpty())
-            return mistake(QStringLiteral("--undo takes no other option or FILE"));
-        command.action = CommandLine::Undo;
+    if (parser.isSet(undo) || parser.isSet(runs)) {
+        if (parser.isSet(undo) && parser.isSet(runs))
+            return mistake(QStringLiteral("--undo and --runs go one at a time"));
+        if (parser.isSet(folder) || runOptions)
+            return mistake(QStringLiteral("--undo and --runs take no other option"));
+        if (parser.isSet(runs) && !files.isEmpty())
+            return mistake(QStringLiteral("--runs takes no argument"));
+        if (files.size() > 1)
+            return mistake(QStringLiteral("--undo takes one RUN at most"));
+        command.action = parser.isSet(undo) ? CommandLine::Undo : CommandLine::Runs;
+        command.run = files.value(0);
         return command;
     }
     if (parser.isSet(folder)) {
@@ -79,7 +88,8 @@ QString HelpText()
         "Usage: sorvane [FILE]\n"
         "       sorvane --folder DIR [--album] [--year] [--subfolders] [--dry-run]\n"
         "               [--codepage NAME]\n"
-        "       sorvane --undo\n"
+        "       sorvane --runs\n"
+        "       sorvane --undo [RUN]\n"
         "Renames MP3 files after their tags (ID3v1, ID3v2, APEv2): in a window, or a whole\n"
         "folder from a terminal.\n"
         "\n"
@@ -96,13 +106,18 @@ QString HelpText()
         "                   meanwhile) it cannot foresee.\n"
         "  --codepage NAME  read 8-bit tag text in this code page (windows-1251, cp1251,\n"
         "                   932, ...) instead of the one the locale gives\n"
-        "  --undo           take the last folder run not yet undone back, from its journal\n"
+        "  --runs           list the kept runs and single renames, newest first: the RUN\n"
+        "                   to name to --undo, when, the folder, the files renamed, the state\n"
+        "  --undo [RUN]     take a run or single rename back, from its journal: RUN, or\n"
+        "                   the newest one not yet undone\n"
         "  -h, --help       print this help and exit\n"
         "  -v, --version    print the version and exit\n"
         "\n"
         "A folder run prints one line per file, \"OLD\" -> \"NEW\" or \"OLD\": REASON, then a\n"
         "summary. Exit status: 0 when every file was renamed or had its name, 1 when some were\n"
-        "not, 2 for a mistake on the command line or a folder that cannot be opened.\n"
+        "not, 2 for a mistake on the command line, a folder that cannot be opened, or one\n"
+        "that another Sorvane is renaming in. --undo exits 0 when every file is back, 1 when\n"
+        "some are not, 2 when nothing could be undone.\n"
         "Sorvane only renames files: it never writes a tag and never replaces a file.\n");
 }
 

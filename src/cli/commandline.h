@@ -8,9 +8,10 @@ namespace sorvane
 
 // What the command line asks for.
 struct CommandLine {
-    enum Action { Window, Help, Version, Undo, Folder, Mistake } action = Window;
+    enum Action { Window, Help, Version, Undo, Runs, Folder, Mistake } action = Window;
     QString file;   // Window: to open as if chosen with "Файл"; empty for none
     QString folder; // Folder: the folder to rename in
+    QString run;    // Undo: the run to take back, by its identifier; empty for the newest
     bool album = false;
     bool year = false;
     bool subfolders = false;
@@ -20,7 +21,7 @@ struct CommandLine {
 };
 
 // sorvane [FILE] | --folder DIR [--album] [--year] [--subfolders] [--dry-run] [--codepage NAME]
-// | --undo | --help | --version. Needs no QCoreApplication.
+// | --runs | --undo [RUN] | --help | --version. Needs no QCoreApplication.
 CommandLine ParseCommandLine(const QStringList& arguments);
 
 // The usage text --help prints.

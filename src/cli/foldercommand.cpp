@@ -4,13 +4,14 @@
 #include "base/stoppolicy.h"
 #include "cli/commandline.h"
 #include "cli/terminal.h"
+#include "fs/openfolder.h"
+#include "journal/journalfiles.h"
+#include "journal/journalwriter.h"
+#include "names/printablename.h"
+#include "names/renamefailures.h"
 #include "run/fieldmodel.h"
 #include "run/folderrun.h"
 #include "walk/foldertree.h"
-#include "journal/journal.h"
-#include "fs/openfolder.h"
-#include "names/printablename.h"
-#include "names/renamefailures.h"
 
 #include <QDir>
 #include <QFile>
@@ -83,6 +84,9 @@ int RunFolderCommand(const CommandLine& command, Terminal& terminal)
     try {
         root = std::make_unique<OpenFolder>(path);
         tree = WalkFolder(*root, command.subfolders, &printer);
+    } catch (const FolderHeld& held) {
+        terminal.error(held.message()); // said as the window says it
+        return 2;
     } catch (const Error& error) {
         terminal.error(QStringLiteral("sorvane: %1").arg(error.message()));
         return 2;

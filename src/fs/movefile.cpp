@@ -1,56 +1,24 @@
 #include "fs/movefile.h"
 
 #include "base/stoppolicy.h"
+#include "base/syscalls.h"
+#include "fs/fileidentity.h"
 #include "fs/openfolder.h"
+#include "fs/spellings.h"
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#else
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
+
+// Every check below and the step it guards are two system calls. A folder's lock keeps every
+// other Sorvane out of the folder for the whole move (FolderLock), so only another program can
+// act between the two; what it does there before the check is seen, what it does in the
+// microseconds between is not.
 
 namespace sorvane
 {
-
-#ifdef Q_OS_WIN
-
-int MoveNoReplaceAt(const OpenFolder& fromFolder, const char* from, const OpenFolder& toFolder,
-                    const char* to, std::string*, const MoveJournal*)
-{
-    const MoveUnderWay move;
-    if (!move.began())
-        return ERROR_CANCELLED;
-    // No MOVEFILE_REPLACE_EXISTING and no MOVEFILE_COPY_ALLOWED. NTFS and FAT take a change of
-    // letter case as a rename of the same file.
-    const QString source = fromFolder.filePath(from);
-    const QString target = toFolder.filePath(to);
-    if (::MoveFileExW(reinterpret_cast<const wchar_t*>(source.utf16()),
-                      reinterpret_cast<const wchar_t*>(target.utf16()), 0))
-        return 0;
-    return static_cast<int>(::GetLastError());
-}
-
-bool IsTargetExists(int code)
-{
-    return code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
-}
-
-bool IsStoppedBeforeMove(int code)
-{
-    return code == ERROR_CANCELLED;
-}
-
-bool IsAlreadyNamed(int)
-{
-    return false;
-}
-
-#else
 
 namespace
 {
@@ -76,12 +44,23 @@ bool sameFile(const struct stat& a, const struct stat& b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The name still holds the empty file we created to reserve it, and nothing else.
-bool stillOurReservation(int dir, const char* name, const struct stat& ours)
+void record(const MoveOptions& options, Leftover kind, const char* name)
 {
-    struct stat now = {};
-    return lookUp(dir, name, now) && S_ISREG(now.st_mode) && sameFile(now, ours) &&
-           now.st_size == 0;
+    if (options.records && options.records->before)
+        options.records->before(kind, name);
+}
+
+bool recorded(const MoveOptions& options, Leftover kind, const char* name)
+{
+    return options.records && options.records->recorded && options.records->recorded(kind, name);
+}
+
+// Spelt exactly so in the folder's listing. A case-insensitive drive finds one entry under every
+// spelling of its name; only the listing tells which one it has.
+bool listedExactly(int dir, const char* name)
+{
+    const Listed listed = LookInListing(dir, name);
+    return listed.exact && !listed.unreadable;
 }
 
 // Whether another spelling of the name may have taken the reservation's place, which a lookup
@@ -100,28 +79,28 @@ bool otherSpellingMayHoldIt(const OpenFolder& folder, NameWatch* watch, const ch
 // makes ours fail); the rename then replaces only our own empty reservation, checked right
 // before. A few microseconds stay open between that check and the rename.
 int renameOverReservation(const OpenFolder& fromFolder, const char* from,
-                          const OpenFolder& toFolder, const char* to, const MoveJournal* journal)
+                          const OpenFolder& toFolder, const char* to, const MoveOptions& options)
 {
     const int toDir = toFolder.fd();
     NameWatch* watch = toFolder.nameWatch();
     if (watch)
         watch->forget();
     // On record first: a kill from here on may leave the reservation behind.
-    if (journal && journal->beforeReserve)
-        journal->beforeReserve();
+    record(options, Leftover::Reservation, to);
     struct stat ours = {};
     {
         const FileDescriptor reservation(
             Sys.openat(toDir, to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
         if (!reservation.isOpen())
             return errno;
-        if (::fstat(reservation.get(), &ours) != 0) {
-            const int code = errno;
-            Sys.unlinkat(toDir, to, 0);
-            return code;
-        }
+        // Unknown, it cannot be told from another file later: it stays, on record, for the next
+        // run to remove once it is proven empty.
+        if (Sys.fstat(reservation.get(), &ours) != 0)
+            return errno;
     }
-    if (!stillOurReservation(toDir, to, ours))
+    struct stat now = {};
+    if (!lookUp(toDir, to, now) || !sameFile(now, ours) || !S_ISREG(now.st_mode) ||
+        now.st_size != 0)
         return EEXIST;
     // Another program's file now holds the name under its own spelling: it stays, and so does
     // the name, which is no longer ours to remove.
@@ -130,40 +109,100 @@ int renameOverReservation(const OpenFolder& fromFolder, const char* from,
     if (Sys.renameat(fromFolder.fd(), from, toDir, to) == 0)
         return 0;
     const int code = errno;
-    if (stillOurReservation(toDir, to, ours) && !otherSpellingMayHoldIt(toFolder, watch, to))
-        Sys.unlinkat(toDir, to, 0);
+    if (!otherSpellingMayHoldIt(toFolder, watch, to))
+        RemoveIfStill(toDir, to, ours, true);
     return code;
 }
 
-// One move that never replaces, with the strongest means the file system offers.
-int moveOnce(const OpenFolder& fromFolder, const char* from, const OpenFolder& toFolder,
-             const char* to, const MoveJournal* journal)
+// A hard link is made only where the name is free: the same "create only if absent".
+int linkAndUnlink(const OpenFolder& fromFolder, const char* from, const OpenFolder& toFolder,
+                  const char* to, const MoveOptions& options)
 {
     const int fromDir = fromFolder.fd(), toDir = toFolder.fd();
-    if (Sys.renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
-        return 0;
-    const int refused = errno;
-    if (!noReplaceFlagRefused(refused))
-        return refused;
-    // A hard link is made only where the name is free: the same "create only if absent".
-    if (Sys.linkat(fromDir, from, toDir, to, 0) == 0) {
-        if (Sys.unlinkat(fromDir, from, 0) == 0)
-            return 0;
+    record(options, Leftover::SecondName, to);
+    if (Sys.linkat(fromDir, from, toDir, to, 0) != 0) {
         const int code = errno;
-        Sys.unlinkat(toDir, to, 0); // one name, the old one, rather than two
+        if (options.records && options.records->linkRefused)
+            options.records->linkRefused();
         return code;
     }
+    if (Sys.unlinkat(fromDir, from, 0) == 0)
+        return 0;
     const int code = errno;
-    if (!hardLinkRefused(code))
+    // One name, the old one, rather than two, only where the drive shows one file under both
+    // names with two links: a drive whose link counts are made up (sshfs shows 1) keeps both,
+    // and the journal's record lets the next run or undo finish the move.
+    struct stat source = {}, target = {};
+    if (lookUp(fromDir, from, source) && lookUp(toDir, to, target) && sameFile(source, target) &&
+        source.st_nlink >= 2 && listedExactly(fromDir, from) && listedExactly(toDir, to))
+        RemoveIfStill(toDir, to, target, false);
+    return code;
+}
+
+// One move that never replaces, with the strongest means the file system offers. What a folder's
+// drive was found to refuse is not asked again there.
+int moveOnce(const OpenFolder& fromFolder, const char* from, const OpenFolder& toFolder,
+             const char* to, const MoveOptions& options)
+{
+    if (toFolder.mayUse(OpenFolder::Means::NoReplaceFlag)) {
+        if (Sys.renameat2(fromFolder.fd(), from, toFolder.fd(), to, RENAME_NOREPLACE) == 0)
+            return 0;
+        const int refused = errno;
+        if (!noReplaceFlagRefused(refused))
+            return refused;
+        toFolder.refuses(OpenFolder::Means::NoReplaceFlag);
+    }
+    if (toFolder.mayUse(OpenFolder::Means::HardLinks)) {
+        const int code = linkAndUnlink(fromFolder, from, toFolder, to, options);
+        if (!hardLinkRefused(code))
+            return code;
+        toFolder.refuses(OpenFolder::Means::HardLinks);
+    }
+    return renameOverReservation(fromFolder, from, toFolder, to, options);
+}
+
+// Where a drive makes up inode numbers and link counts (sshfs), two names of one file are told
+// by both being spelt so in the listing and holding the file's identity.
+bool bothNamesHoldTheFile(int fromDir, const char* from, int toDir, const char* to,
+                          const MoveOptions& options)
+{
+    return options.identity && listedExactly(fromDir, from) && listedExactly(toDir, to) &&
+           IdentityAt(fromDir, from, *options.identity) == Found::Same &&
+           IdentityAt(toDir, to, *options.identity) == Found::Same;
+}
+
+// The change of letter case on a drive that finds both spellings to be one entry: with the old
+// name moved aside, the new one is free. A plain rename onto the other spelling is no way out:
+// fusefat takes it for a different file and frees the file's clusters. The name aside ends in
+// ".mp3" and is not hidden, so should the program be killed right here, the journal knows it and
+// the next folder run renames the file from its tag.
+int changeLetterCase(const OpenFolder& fromFolder, const char* from, const OpenFolder& toFolder,
+                     const char* to, const MoveOptions& options)
+{
+    char aside[64];
+    int code = EEXIST;
+    for (int attempt = 0; attempt < 16 && code == EEXIST; ++attempt) {
+        std::snprintf(aside, sizeof aside, "sorvane-%ld-%d.mp3", long(::getpid()), attempt);
+        record(options, Leftover::Aside, aside);
+        code = moveOnce(fromFolder, from, fromFolder, aside, options);
+    }
+    if (code != 0)
         return code;
-    return renameOverReservation(fromFolder, from, toFolder, to, journal);
+    // Tried rather than looked up first: FUSE keeps a stale entry for the other spelling for a
+    // while, which only a create or rename makes it ask the file system about again.
+    code = moveOnce(fromFolder, aside, toFolder, to, options);
+    if (code == 0)
+        return 0;
+    if (moveOnce(fromFolder, aside, fromFolder, from, options) != 0 && options.leftAs)
+        *options.leftAs =
+            aside; // the file is there, under the name aside: say so, never lose track
+    return code;
 }
 
 // The new name led to a file. Whether it is the source itself under another spelling or link,
-// and if so, the move finished.
+// or the empty reservation a killed move left, and if so, the move finished.
 int settleExistingName(const OpenFolder& fromFolder, const char* from, const OpenFolder& toFolder,
-                       const char* to, bool sameFolder, std::string* leftAs,
-                       const MoveJournal* journal)
+                       const char* to, bool sameFolder, const MoveOptions& options)
 {
     const int fromDir = fromFolder.fd(), toDir = toFolder.fd();
     struct stat source = {}, target = {};
@@ -171,20 +210,24 @@ int settleExistingName(const OpenFolder& fromFolder, const char* from, const Ope
         return errno;
     if (!lookUp(toDir, to, target))
         return EEXIST;
-    const auto recorded = [&](bool reserved) {
-        return journal && journal->recorded && journal->recorded(from, to, source, reserved);
-    };
-    // Two links to one file: a move killed between link and unlink, which the journal of that
-    // move says; or a link the user made, which stays.
-    if (sameFile(source, target) && source.st_nlink > 1 && !recorded(false))
-        return EALREADY;
-    // The empty file a move killed after reserving the name left there; the journal says the
-    // name was reserved for this file.
+    const bool otherSpelling = sameFolder && IsOtherSpelling(from, to);
+    // The file under both names: a link the user made stays, and the file counts as named; a
+    // move a journal shows killed between link and unlink is finished, its old name removed.
+    if (!otherSpelling && sameFile(source, target) && source.st_nlink > 1) {
+        if (!recorded(options, Leftover::SecondName, to))
+            return EALREADY;
+        return RemoveIfStill(fromDir, from, source, false) == 0 ? 0 : EEXIST;
+    }
+    if (!otherSpelling && !sameFile(source, target) &&
+        recorded(options, Leftover::SecondName, to) &&
+        bothNamesHoldTheFile(fromDir, from, toDir, to, options))
+        return RemoveIfStill(fromDir, from, source, false) == 0 ? 0 : EEXIST;
+    // The empty file a move killed after reserving the name left there, for this file.
     if (!sameFile(source, target) && S_ISREG(target.st_mode) && target.st_size == 0 &&
-        source.st_size > 0 && recorded(true)) {
-        if (Sys.unlinkat(toDir, to, 0) != 0)
+        source.st_size > 0 && recorded(options, Leftover::Reservation, to)) {
+        if (RemoveIfStill(toDir, to, target, true) != 0)
             return EEXIST;
-        return moveOnce(fromFolder, from, toFolder, to, journal);
+        return moveOnce(fromFolder, from, toFolder, to, options);
     }
     // Path-based FUSE file systems (fusefat, exfat-fuse) number names, not files: on a
     // case-insensitive one the other spelling of the same file gets a number of its own. There the
@@ -193,55 +236,36 @@ int settleExistingName(const OpenFolder& fromFolder, const char* from, const Ope
         const Listed listed = LookInListing(toDir, to);
         return !listed.exact && !listed.unreadable;
     };
-    const bool same = sameFile(source, target) ||
-                      (sameFolder && IsOtherSpelling(from, to) && listedOnlyOtherwise());
-    if (!same)
+    if (!(sameFile(source, target) || (otherSpelling && listedOnlyOtherwise())))
         return EEXIST;
-
-    // Either one entry that the file system finds under both spellings (a change of letter case),
-    // or two links to one file (a move interrupted between link and unlink). With the old name
-    // moved aside, the new one is free in the first case and still the file in the second. A plain
-    // rename onto the other spelling is no way out: fusefat takes it for a different file and
-    // frees the file's clusters. The name aside ends in ".mp3" and is not hidden, so should the
-    // program be killed right here, the next folder run renames the file from its tag.
-    char aside[64];
-    int code = EEXIST;
-    for (int attempt = 0; attempt < 16 && code == EEXIST; ++attempt) {
-        std::snprintf(aside, sizeof aside, "sorvane-%ld-%d.mp3", long(::getpid()), attempt);
-        if (journal && journal->beforeAside)
-            journal->beforeAside(aside);
-        code = moveOnce(fromFolder, from, fromFolder, aside, journal);
-    }
-    if (code != 0)
-        return code;
-    // Tried rather than looked up first: FUSE keeps a stale entry for the other spelling for a
-    // while, which only a create or rename makes it ask the file system about again.
-    code = moveOnce(fromFolder, aside, toFolder, to, journal);
-    if (code == 0)
-        return 0;
-    struct stat now = {};
-    if (code == EEXIST && lookUp(toDir, to, now) && sameFile(now, source))
-        return Sys.unlinkat(fromDir, aside, 0) == 0 ? 0 : errno;
-    if (moveOnce(fromFolder, aside, fromFolder, from, journal) != 0 && leftAs)
-        *leftAs = aside; // the file is there, under the name aside: say so, never lose track
-    return code;
+    return changeLetterCase(fromFolder, from, toFolder, to, options);
 }
 
 } // namespace
 
+int RemoveIfStill(int dir, const char* name, const struct stat& expected, bool empty)
+{
+    struct stat now = {};
+    if (!lookUp(dir, name, now))
+        return errno;
+    if (!sameFile(now, expected) || !S_ISREG(now.st_mode) || (empty && now.st_size != 0))
+        return EEXIST;
+    return Sys.unlinkat(dir, name, 0) == 0 ? 0 : errno;
+}
+
 int MoveNoReplaceAt(const OpenFolder& fromFolder, const char* from, const OpenFolder& toFolder,
-                    const char* to, std::string* leftAs, const MoveJournal* journal)
+                    const char* to, const MoveOptions& options)
 {
     // One guard over every step: a termination signal waits for the last of them, and one that
     // came before the first stops the move from starting.
     const MoveUnderWay move;
     if (!move.began())
         return ECANCELED;
-    const int code = moveOnce(fromFolder, from, toFolder, to, journal);
+    const int code = moveOnce(fromFolder, from, toFolder, to, options);
     if (code != EEXIST)
         return code;
     const bool sameFolder = &fromFolder == &toFolder || fromFolder.sameAs(toFolder);
-    return settleExistingName(fromFolder, from, toFolder, to, sameFolder, leftAs, journal);
+    return settleExistingName(fromFolder, from, toFolder, to, sameFolder, options);
 }
 
 bool IsTargetExists(int code)
@@ -258,7 +282,5 @@ bool IsAlreadyNamed(int code)
 {
     return code == EALREADY;
 }
-
-#endif
 
 } // namespace sorvane

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -48,49 +47,47 @@ std::unique_ptr<OpenFolder> OpenFolder::child(const OpenFolder& parent, const ch
     return folder;
 }
 
-OpenFolder::Identity OpenFolder::identity() const
+bool OpenFolder::identity(Identity& identity, int& error) const
 {
-    Identity identity;
     struct statx info = {};
-    if (Sys.statx(fd(), "", AT_EMPTY_PATH, STATX_INO | STATX_MNT_ID, &info) != 0)
-        return identity;
+    if (Sys.statx(fd(), "", AT_EMPTY_PATH, STATX_INO | STATX_MNT_ID, &info) != 0) {
+        error = errno;
+        return false;
+    }
     identity.device = makedev(info.stx_dev_major, info.stx_dev_minor);
     identity.inode = info.stx_ino;
     identity.knowsMount = (info.stx_mask & STATX_MNT_ID) != 0;
     identity.mount = info.stx_mnt_id;
-    return identity;
+    return true;
 }
 
-bool OpenFolder::keepsInodes() const
+const DriveTraits& OpenFolder::traits() const
 {
-    if (m_keepsInodes < 0) {
-        // Linux's own disk file systems, tmpfs and NFS keep them.
-        static const long Keeping[] = {
-            0xEF53 /* ext2-4 */,    0x58465342 /* xfs */,  0x9123683E /* btrfs */,
-            0x01021994 /* tmpfs */, 0xF2F52010 /* f2fs */, 0x2FC12FC1 /* zfs */,
-            0x6969 /* nfs */,       0x3153464A /* jfs */,  0x52654973 /* reiserfs */};
-        struct statfs info = {};
-        m_keepsInodes = Sys.fstatfs(fd(), &info) == 0 &&
-                        std::find(std::begin(Keeping), std::end(Keeping), long(info.f_type)) !=
-                            std::end(Keeping);
-    }
-    return m_keepsInodes == 1;
+    std::call_once(m_traitsRead, [this] { m_traits = TraitsOfDrive(fd()); });
+    return m_traits;
 }
 
 bool OpenFolder::sameAs(const OpenFolder& other) const
 {
     struct stat mine = {}, theirs = {};
-    return ::fstat(fd(), &mine) == 0 && ::fstat(other.fd(), &theirs) == 0 &&
+    return Sys.fstat(fd(), &mine) == 0 && Sys.fstat(other.fd(), &theirs) == 0 &&
            mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
 }
 
 NameWatch* OpenFolder::nameWatch() const
 {
-    if (!m_watchTried) {
-        m_watchTried = true;
-        m_watch.start(fd());
-    }
+    std::call_once(m_watchStarted, [this] { m_watch.start(fd()); });
     return m_watch.started() ? &m_watch : nullptr;
+}
+
+bool OpenFolder::mayUse(Means means) const
+{
+    return means == Means::NoReplaceFlag ? !m_noReplaceRefused.load() : !m_hardLinksRefused.load();
+}
+
+void OpenFolder::refuses(Means means) const
+{
+    (means == Means::NoReplaceFlag ? m_noReplaceRefused : m_hardLinksRefused).store(true);
 }
 
 } // namespace sorvane

@@ -2,18 +2,22 @@
 
 #include "base/error.h"
 #include "base/syscalls.h"
+#include "fs/drivetraits.h"
 #include "fs/spellings.h"
 
 #include <QString>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 
 namespace sorvane
 {
 
 // A folder held open while its files are read and renamed. Every name is looked up in it rather
 // than by path, so a folder renamed or replaced meanwhile cannot redirect the rest of the work,
-// and no path is built or converted per file.
+// and no path is built or converted per file. Reader threads share a run's folders with the
+// renaming thread: everything a const method fills in is atomic or done once under its flag.
 class OpenFolder
 {
 public:
@@ -41,12 +45,11 @@ public:
             return knowsMount && other.knowsMount ? mount == other.mount : device == other.device;
         }
     };
-    // Zeroes when the system cannot say.
-    Identity identity() const;
+    // False, with the system's code in `error`, when the system cannot say.
+    bool identity(Identity& identity, int& error) const;
 
-    // Whether the file system keeps an inode number per file, the same after a rename and the
-    // next mount: not FAT, exFAT or FUSE drives, whose numbers belong to names or mounts.
-    bool keepsInodes() const;
+    // What the drive keeps of a file across rename and remount; asked of the system once.
+    const DriveTraits& traits() const;
 
     const QString& path() const { return m_path; }
 
@@ -60,8 +63,20 @@ public:
     int fd() const { return m_fd.get(); }
 
     // The folder's watch for names made in it, started the first time it is asked for; null
-    // where the system has none to give.
+    // where the system has none to give. Only the renaming thread watches.
     NameWatch* nameWatch() const;
+
+    // Ways to rename without replacing that the drive may refuse; once it has, moves in the folder
+    // skip straight past them.
+    enum class Means { NoReplaceFlag, HardLinks };
+    bool mayUse(Means means) const;
+    void refuses(Means means) const;
+
+    // What a rename was seen to do to a file's modification time here, on a drive the table does
+    // not know.
+    enum class RenameTime { Unknown, Kept, Set };
+    RenameTime renameTime() const { return RenameTime(m_renameTime.load()); }
+    void sawRenameTime(RenameTime seen) const { m_renameTime.store(int(seen)); }
 
 private:
     OpenFolder() = default;
@@ -69,8 +84,12 @@ private:
     QString m_path;
     FileDescriptor m_fd;
     mutable NameWatch m_watch;
-    mutable bool m_watchTried = false;
-    mutable int m_keepsInodes = -1;
+    mutable std::once_flag m_watchStarted;
+    mutable DriveTraits m_traits;
+    mutable std::once_flag m_traitsRead;
+    mutable std::atomic<bool> m_noReplaceRefused{false};
+    mutable std::atomic<bool> m_hardLinksRefused{false};
+    mutable std::atomic<int> m_renameTime{0};
 };
 
 } // namespace sorvane

@@ -1,6 +1,6 @@
 #include "fs/spellings.h"
 
-#ifdef Q_OS_UNIX
+#include "fs/listing.h"
 
 #include <QFile>
 #include <QString>
@@ -26,27 +26,14 @@ bool IsOtherSpelling(const char* a, const char* b)
 Listed LookInListing(int dir, const char* name)
 {
     Listed listed;
-    const int listing = Sys.openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-    DIR* entries = listing >= 0 ? ::fdopendir(listing) : nullptr;
-    if (!entries) {
-        if (listing >= 0)
-            ::close(listing);
-        listed.unreadable = true;
-        return listed;
-    }
-    for (;;) {
-        errno = 0;
-        const dirent* entry = Sys.readdir(entries);
-        if (!entry) {
-            listed.unreadable = errno != 0;
-            break;
-        }
+    Listing entries(dir);
+    while (const dirent* entry = entries.next()) {
         if (std::strcmp(entry->d_name, name) == 0)
             listed.exact = true;
         else if (IsOtherSpelling(entry->d_name, name))
             listed.otherSpelling = true;
     }
-    ::closedir(entries);
+    listed.unreadable = entries.failed();
     return listed;
 }
 
@@ -58,7 +45,7 @@ bool NameWatch::start(int dir)
     // inotify takes a path only; the folder's own descriptor names it whatever it is called now.
     char path[64];
     std::snprintf(path, sizeof path, "/proc/self/fd/%d", dir);
-    if (::inotify_add_watch(fd.get(), path, IN_CREATE | IN_MOVED_TO | IN_ONLYDIR) < 0)
+    if (Sys.inotify_add_watch(fd.get(), path, IN_CREATE | IN_MOVED_TO | IN_ONLYDIR) < 0)
         return false;
     m_fd = std::move(fd);
     return true;
@@ -67,7 +54,7 @@ bool NameWatch::start(int dir)
 void NameWatch::forget()
 {
     alignas(inotify_event) char buffer[8192];
-    while (::read(m_fd.get(), buffer, sizeof buffer) > 0) {
+    while (Sys.read(m_fd.get(), buffer, sizeof buffer) > 0) {
     }
 }
 
@@ -76,7 +63,7 @@ NameWatch::Seen NameWatch::otherSpellingMade(const char* name)
     Seen seen = Seen::Nothing;
     alignas(inotify_event) char buffer[8192];
     ssize_t got;
-    while ((got = ::read(m_fd.get(), buffer, sizeof buffer)) > 0) {
+    while ((got = Sys.read(m_fd.get(), buffer, sizeof buffer)) > 0) {
         for (const char* at = buffer; at < buffer + got;) {
             const auto* event = reinterpret_cast<const inotify_event*>(at);
             if (event->mask & IN_Q_OVERFLOW)
@@ -92,5 +79,3 @@ NameWatch::Seen NameWatch::otherSpellingMade(const char* name)
 }
 
 } // namespace sorvane
-
-#endif

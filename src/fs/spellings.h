@@ -2,8 +2,6 @@
 
 #include <QtGlobal>
 
-#ifdef Q_OS_UNIX
-
 #include "base/syscalls.h"
 
 namespace sorvane
@@ -48,5 +46,3 @@ private:
 };
 
 } // namespace sorvane
-
-#endif

@@ -45,5 +45,11 @@ const FailureKind FolderTooDeep{
 const FailureKind FolderChanged{[](int) {
     return QStringLiteral("папка изменилась или исчезла после просмотра: файлы в ней не тронуты");
 }};
+const FailureKind FolderHeld{
+    [](int) { return QStringLiteral("папку сейчас переименовывает другой Sorvane: не пройдена"); }};
+const FailureKind FolderNotLocked{[](int error) {
+    return QStringLiteral("папку не удалось заблокировать для переименования: %1: не пройдена")
+        .arg(SystemReason(error));
+}};
 
 } // namespace sorvane::RenameFailure

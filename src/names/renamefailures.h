@@ -26,6 +26,8 @@ extern const FailureKind OtherMount;
 extern const FailureKind FolderWalked;
 extern const FailureKind FolderTooDeep;
 extern const FailureKind FolderChanged;
+extern const FailureKind FolderHeld;      // another Sorvane is renaming in it
+extern const FailureKind FolderNotLocked; // error: the system's code
 } // namespace RenameFailure
 
 } // namespace sorvane

@@ -1,11 +1,11 @@
 #include "run/dryrun.h"
 
+#include "fs/listing.h"
 #include "fs/openfolder.h"
 #include "names/renamefailures.h"
 
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -20,16 +20,9 @@ namespace
 std::set<QByteArray> listNames(const OpenFolder& folder)
 {
     std::set<QByteArray> names;
-    const int fd = Sys.openat(folder.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-    DIR* entries = fd >= 0 ? ::fdopendir(fd) : nullptr;
-    if (!entries) {
-        if (fd >= 0)
-            Sys.close(fd);
-        return names;
-    }
-    while (const dirent* entry = Sys.readdir(entries))
+    Listing entries(folder.fd());
+    while (const dirent* entry = entries.next())
         names.insert(QByteArray(entry->d_name));
-    ::closedir(entries);
     return names;
 }
 

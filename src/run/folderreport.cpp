@@ -1,5 +1,6 @@
 #include "run/folderreport.h"
 
+#include "base/plural.h"
 #include "names/printablename.h"
 #include "names/renamefailures.h"
 
@@ -26,7 +27,8 @@ QString FolderReport::name(qint32 index) const
 DetailsTable::DetailsTable(std::shared_ptr<const FolderReport> report)
     : m_report(std::move(report)),
       m_reportRows(int(m_report->tree.skipped.size() + m_report->notRenamed.size() +
-                       m_report->shortened.size()))
+                       m_report->shortened.size() + m_report->timeNotKept.size() +
+                       m_report->leftoversRemoved.size()))
 {
 }
 
@@ -42,6 +44,32 @@ void DetailsTable::append(DetailsRow row)
     m_rows.push_back(std::move(row));
 }
 
+namespace
+{
+
+// The rows after the files not renamed: names shortened, times not kept, leftovers removed.
+DetailsRow noteRow(const FolderReport& report, std::size_t index)
+{
+    if (index < report.shortened.size()) {
+        const auto& [file, name] = report.shortened[index];
+        return {report.tree.displayPath(file), report.name(name), QStringLiteral("имя сокращено")};
+    }
+    index -= report.shortened.size();
+    if (index < report.timeNotKept.size()) {
+        const auto& [file, error] = report.timeNotKept[index];
+        return {report.tree.displayPath(file), QString(),
+                QStringLiteral("переименован, но время изменения не восстановлено: %1")
+                    .arg(SystemReason(error))};
+    }
+    const auto& [folder, name] = report.leftoversRemoved[index - report.timeNotKept.size()];
+    const QString path = report.tree.displayFolder(folder);
+    return {path.isEmpty() ? PrintableName(name) : path + QLatin1Char('/') + PrintableName(name),
+            QString(),
+            QStringLiteral("пустой файл, оставленный прерванным переименованием, удалён")};
+}
+
+} // namespace
+
 DetailsRow DetailsTable::row(int index) const
 {
     if (index >= m_reportRows)
@@ -56,10 +84,8 @@ DetailsRow DetailsTable::row(int index) const
                 Reason(folder.why)};
     }
     index -= skipped;
-    if (index >= int(report.notRenamed.size())) {
-        const auto& [file, name] = report.shortened[std::size_t(index) - report.notRenamed.size()];
-        return {report.tree.displayPath(file), report.name(name), QStringLiteral("имя сокращено")};
-    }
+    if (index >= int(report.notRenamed.size()))
+        return noteRow(report, std::size_t(index) - report.notRenamed.size());
     const NotRenamed& file = report.notRenamed[std::size_t(index)];
     DetailsRow row{report.tree.displayPath(file.file), report.name(file.newName), QString()};
     if (const auto aside = report.leftAside.find(file.file); aside != report.leftAside.end()) {
@@ -104,6 +130,12 @@ QString DetailsText(const FolderReport& report)
                            std::shared_ptr<const FolderReport>(), &report)));
 }
 
+QString RenamedLine(const FolderReport& report)
+{
+    return Plural(report.renamed, "Переименован %1 файл.", "Переименовано %1 файла.",
+                  "Переименовано %1 файлов.");
+}
+
 QString StoppedLine(const FolderReport& report)
 {
     if (!report.stopped)
@@ -111,9 +143,8 @@ QString StoppedLine(const FolderReport& report)
     const auto notReached = std::count_if(
         report.notRenamed.begin(), report.notRenamed.end(),
         [](const NotRenamed& file) { return file.outcome.failure == &RenameFailure::NotReached; });
-    return QStringLiteral("Остановлено: %1 файлов переименовано, %2 не обработано.")
-        .arg(report.renamed)
-        .arg(notReached);
+    return Plural(qint64(notReached), "Остановлено: %1 файл не обработан.",
+                  "Остановлено: %1 файла не обработано.", "Остановлено: %1 файлов не обработано.");
 }
 
 } // namespace sorvane

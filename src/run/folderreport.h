@@ -31,6 +31,11 @@ struct FolderReport {
     std::map<int, QByteArray> leftAside;
     // Files renamed to a name the rules shortened to 255 bytes, with the name, in run order.
     std::vector<std::pair<int, qint32>> shortened;
+    // Files renamed whose modification time the drive changed and could not be put back, with
+    // the system's code.
+    std::vector<std::pair<int, int>> timeNotKept;
+    // Empty files a killed move of an earlier run left, removed: by folder, with the name.
+    std::vector<std::pair<int, QByteArray>> leftoversRemoved;
     int renamed = 0;        // files this run gave a new name (not those that had it already)
     int readers = 0;        // reading threads the run used (0: read in turn)
     bool stopped = false;   // by the user or a termination signal, before the first NotReached
@@ -48,7 +53,8 @@ private:
 };
 
 // The details in the order of the run, grouped by folder: folders not entered, files not renamed,
-// files renamed to a shortened name; then rows appended. A row is made from the report when it is
+// files renamed to a shortened name, files whose time could not be kept, leftovers removed; then
+// rows appended. A row is made from the report when it is
 // asked for: kept as text, the rows of a run that leaves 60,000 files cost 20 MiB.
 class DetailsTable
 {
@@ -73,8 +79,11 @@ private:
 QString DetailsText(const FolderReport& report);
 QString DetailsText(const QString& folder, bool empty, const DetailsTable& rows);
 
-// The summary's line after a stop: "Остановлено: N файлов переименовано, M не обработано."; empty
-// when the run was not stopped.
+// The summary's line of how many files the run renamed: "Переименовано 5 файлов.".
+QString RenamedLine(const FolderReport& report);
+
+// The summary's line after a stop: "Остановлено: 3 файла не обработано."; empty when the run was
+// not stopped.
 QString StoppedLine(const FolderReport& report);
 
 } // namespace sorvane

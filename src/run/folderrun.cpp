@@ -1,14 +1,18 @@
 #include "run/folderrun.h"
 
 #include "base/stoppolicy.h"
+#include "fs/fileidentity.h"
+#include "fs/modifiedtime.h"
+#include "fs/movefile.h"
+#include "fs/openfolder.h"
+#include "fs/spellings.h"
+#include "journal/evidence.h"
+#include "journal/journalwriter.h"
+#include "journal/moverecords.h"
+#include "names/namerules.h"
+#include "names/renamefailures.h"
 #include "run/dryrun.h"
 #include "run/fieldmodel.h"
-#include "walk/folderchain.h"
-#include "journal/journal.h"
-#include "fs/movefile.h"
-#include "names/namerules.h"
-#include "fs/openfolder.h"
-#include "names/renamefailures.h"
 #include "run/renamefile.h"
 #include "run/tagloading.h"
 #include "run/tagreader.h"
@@ -16,13 +20,18 @@
 #include "tag/tagfailures.h"
 #include "tag/tagrecord.h"
 #include "tag/tagtext.h"
+#include "walk/folderchain.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <algorithm>
-#include <array>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
 #include <optional>
+#include <set>
+#include <sys/stat.h>
 
 namespace sorvane
 {
@@ -33,216 +42,327 @@ namespace
 // Files named, and their renames journaled, at a time.
 constexpr int BatchSize = 256;
 
-// What loading the tag into the fields would leave as name parts: LoadTagFields,
-// SelectionForTag and SelectedParts are the same rule on the window's route (tagloading.cpp,
-// renamefile.cpp).
-NameParts partsFromTag(const TagText& tag, bool albumSelected, bool yearSelected)
+// A file of a batch, read and named, waiting for its turn.
+struct Planned {
+    Outcome outcome;
+    NameVerdict verdict;
+    QByteArray to;  // the name, as the file system's bytes
+    int entry = -1; // in the journal
+    FileIdentity identity;
+    qint64 modified = -1; // its time when read, to put back where a rename changes it
+    // The tag, kept until the file's turn: the fields show the last file the run reached.
+    std::optional<TagBytes> tag;
+};
+
+// One run over a tree: batches of files read and named first, their renames journaled in one
+// write, then moved one by one in the tree's order, each folder's lock let go once the run has
+// left it.
+class TreeRun
 {
-    NameParts parts;
-    const auto text = [&tag](TagField::Index field) {
-        return FieldModel::upToNul(tag.text[field]);
-    };
-    parts.text[FieldModel::Title] = text(TagField::Title);
-    parts.text[FieldModel::Artist] = text(TagField::Artist);
-    const TitleArtistSelection selection = SelectionForTag(
-        tag.blankTestTitle, parts.text[FieldModel::Title], parts.text[FieldModel::Artist]);
-    parts.selected[FieldModel::Title] = selection.title;
-    parts.selected[FieldModel::Artist] = selection.artist;
-    parts.selected[FieldModel::Album] = albumSelected;
-    parts.selected[FieldModel::Year] = yearSelected;
-    if (albumSelected)
-        parts.text[FieldModel::Album] = text(TagField::Album);
-    if (yearSelected)
-        parts.text[FieldModel::Year] = text(TagField::Year);
-    return parts;
-}
+public:
+    TreeRun(FieldModel& model, const OpenFolder& root, FolderTree tree,
+            const FolderRunOptions& options)
+        : m_model(model), m_root(root), m_options(options), m_journal(options.journal),
+          m_rootPath(QFile::encodeName(QDir::cleanPath(root.path()))),
+          m_albumSelected(model.Check1(FieldModel::Album) == 1),
+          m_yearSelected(model.Check1(FieldModel::Year) == 1)
+    {
+        m_report.folder = root.path();
+        m_report.tree = std::move(tree);
+        // Only what goes into the name is decoded: the folder run reads one tag for every file.
+        m_wanted = TagField::bit(TagField::Title) | TagField::bit(TagField::Artist) |
+                   (m_albumSelected ? TagField::bit(TagField::Album) : 0) |
+                   (m_yearSelected ? TagField::bit(TagField::Year) : 0);
+        if (!options.dryRun)
+            m_evidence = JournalEvidence::load(m_rootPath);
+    }
+
+    FolderReport run()
+    {
+        m_model.setFailCount(0);
+        const FolderTree& files = m_report.tree;
+        const int total = files.files.size();
+        {
+            TagReader reader(m_root, files, m_options.readAhead);
+            FolderChain chain(m_root, files);
+            for (int first = 0; first < total && !m_stopped; first += BatchSize) {
+                const int end = std::min(total, first + BatchSize);
+                plan(reader, first, end);
+                writeAhead();
+                for (int file = first; file < end && !m_stopped; ++file)
+                    turn(chain, file);
+            }
+            m_report.readers = reader.readers();
+        }
+        // Every rename and repair is done: no folder stays locked behind the summary.
+        m_report.tree.releaseLocks();
+        if (m_journal && !m_journal->close(m_report.renamed))
+            journalFailed();
+        if (m_options.journal)
+            m_report.journal = m_options.journal->path();
+        loadLastTag();
+        m_model.setTxtFile(QString());
+        m_model.setFailCount(int(
+            std::min<std::size_t>(m_report.notRenamed.size(), std::numeric_limits<int>::max())));
+        return std::move(m_report);
+    }
+
+private:
+    const FolderTree& tree() const { return m_report.tree; }
+
+    QByteArray absolute(int folder) const
+    {
+        const QByteArray below = tree().relativePath(folder);
+        return below.isEmpty() ? m_rootPath : m_rootPath + '/' + below;
+    }
+
+    // Reads and names the files of a batch, and gathers their journal entries.
+    void plan(TagReader& reader, int first, int end)
+    {
+        const FolderTree& files = tree();
+        const DriveTraits& traits = m_root.traits();
+        m_batch.assign(std::size_t(end - first), Planned());
+        m_batchFirst = first;
+        for (int file = first; file < end; ++file) {
+            Planned& planned = m_batch[std::size_t(file - first)];
+            const TagRead read = reader.next(file);
+            planned.outcome = read.outcome;
+            if (!planned.outcome.ok())
+                continue;
+            const TagText tag = ParseTagBytes(read.bytes, m_decoder, m_wanted);
+            if (tag.kind == TagKind::None) {
+                planned.outcome = {&TagFailure::NoTag, 0};
+                continue;
+            }
+            const TagBytes& bytes = read.bytes;
+            planned.tag = bytes;
+            planned.verdict = DecideName(PartsFromTag(tag, m_albumSelected, m_yearSelected));
+            planned.outcome = planned.verdict.refused;
+            if (!planned.outcome.ok())
+                continue;
+            planned.to = OpenFolder::nativeName(planned.verdict.name);
+            planned.modified = bytes.modified;
+            planned.identity =
+                IdentityOf(bytes.size, bytes.modified, qint64(bytes.inode),
+                           QByteArrayView(bytes.tail.data(), bytes.tailSize), traits);
+            // A file that has its name already is not moved, so not journaled either.
+            const char* name = files.files.name(file);
+            if (m_journal && !m_options.dryRun && planned.to != name) {
+                if (const int at = files.folderOf(file); at != m_journalFolder) {
+                    m_journalFolder = at;
+                    m_journalFolderPath = files.relativePath(at);
+                }
+                planned.entry = m_journal->add(m_journalFolderPath, name, planned.to,
+                                               planned.identity, planned.modified);
+            }
+        }
+    }
+
+    // The batch's renames reach the journal in one write before the first of them is made.
+    void writeAhead()
+    {
+        if (m_journal && !m_journal->flush())
+            journalFailed();
+    }
+
+    void journalFailed()
+    {
+        // Said at the end: the renames from here on cannot be taken back.
+        if (m_report.journalFailure.isEmpty())
+            m_report.journalFailure =
+                SystemReason(m_options.journal ? m_options.journal->error() : 0);
+        m_journal = nullptr;
+    }
+
+    void stopAt(int first)
+    {
+        m_report.stopped = true;
+        m_stopped = true;
+        for (int rest = first; rest < tree().files.size(); ++rest)
+            m_report.notRenamed.push_back({rest, {&RenameFailure::NotReached, 0}});
+    }
+
+    // The folder of the file, open; on the way, the folder left behind is let go and the
+    // leftovers of killed moves in the new one are cleared away.
+    const OpenFolder* enter(FolderChain& chain, int folder)
+    {
+        if (folder == m_folderIndex)
+            return m_folder;
+        if (m_folderIndex > 0)
+            m_report.tree.locks[std::size_t(m_folderIndex)].release();
+        m_folderIndex = folder;
+        m_folder = chain.open(folder, m_folderFailure);
+        if (m_folder && !m_evidence.empty())
+            clearLeftovers(folder, *m_folder);
+        return m_folder;
+    }
+
+    // Empty files and names aside that an earlier run, killed, left here for a file that is now
+    // found under another of its names: proven Sorvane's and empty, they go.
+    void clearLeftovers(int folder, const OpenFolder& open)
+    {
+        for (const JournalEvidence::Left& left : m_evidence.leftoversIn(absolute(folder))) {
+            struct stat info = {};
+            if (Sys.fstatat(open.fd(), left.name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+                !S_ISREG(info.st_mode) || info.st_size != 0 || left.entry->identity.size <= 0 ||
+                !fileIsElsewhere(open, *left.entry, left.name) ||
+                !LookInListing(open.fd(), left.name.constData()).exact)
+                continue;
+            if (RemoveIfStill(open.fd(), left.name.constData(), info, true) != 0)
+                continue;
+            m_report.leftoversRemoved.emplace_back(folder, left.name);
+            const TreeFolder& listed = tree().folders[std::size_t(folder)];
+            const FolderSnapshot& files = tree().files;
+            for (int file = listed.firstFile; file < listed.firstFile + listed.fileCount; ++file) {
+                if (left.name == files.name(file))
+                    m_removed.insert(file);
+            }
+        }
+    }
+
+    static bool fileIsElsewhere(const OpenFolder& open, const JournalEntry& entry,
+                                const QByteArray& leftover)
+    {
+        std::vector<QByteArray> names = {BaseName(entry.oldName), BaseName(entry.newName)};
+        for (const QByteArray& aside : entry.asides)
+            names.push_back(BaseName(aside));
+        return std::any_of(names.begin(), names.end(), [&](const QByteArray& name) {
+            return name != leftover &&
+                   IdentityAt(open.fd(), name.constData(), entry.identity) == Found::Same;
+        });
+    }
+
+    // One file's turn: moved to its name, or counted with its reason.
+    void turn(FolderChain& chain, int file)
+    {
+        const FolderTree& files = tree();
+        if (StopRequested() || (m_options.observer && !m_options.observer->proceed(file, files))) {
+            stopAt(file);
+            return;
+        }
+        Planned& planned = m_batch[std::size_t(file - m_batchFirst)];
+        if (planned.tag)
+            m_lastTag = std::move(planned.tag);
+        Outcome outcome = planned.outcome;
+        // Entered whatever became of the read: its leftovers are cleared on the way in.
+        const OpenFolder* folder = enter(chain, files.folderOf(file));
+        if (m_removed.count(file) != 0)
+            return; // an earlier run's leftover, removed and listed as such
+        if (outcome.ok() && !folder)
+            outcome = m_folderFailure;
+        qint32 newName = -1;
+        bool alreadyNamed = false;
+        if (outcome.ok()) {
+            const RenameResult result = move(*folder, file, planned);
+            if (result.outcome.failure == &RenameFailure::NotReached) {
+                stopAt(file);
+                return;
+            }
+            if (!result.leftAs.isEmpty())
+                m_report.leftAside.emplace(file, result.leftAs);
+            outcome = result.outcome;
+            alreadyNamed = result.alreadyNamed;
+            if (!outcome.ok())
+                newName = m_report.keepName(planned.verdict.name);
+            else if (!alreadyNamed)
+                renamed(*folder, file, planned);
+            else if (m_journal && planned.entry >= 0)
+                m_journal->addRecord("named", planned.entry);
+        }
+        if (!outcome.ok())
+            m_report.notRenamed.push_back({file, outcome, newName});
+        if (m_options.observer) {
+            m_options.observer->fileDone(
+                file, outcome, outcome.ok() || newName >= 0 ? planned.verdict.name : QString(),
+                outcome.ok() && alreadyNamed);
+        }
+    }
+
+    RenameResult move(const OpenFolder& folder, int file, const Planned& planned)
+    {
+        const char* from = tree().files.name(file);
+        if (m_options.dryRun)
+            return m_dryRun.rename(m_folderIndex, folder, from, planned.to);
+        const QByteArray here = absolute(m_folderIndex);
+        const MoveRecords records = RecordMovesOf(
+            m_journal, planned.entry, tree().relativePath(m_folderIndex),
+            [this] { journalFailed(); },
+            [this, &here, from, &planned](Leftover kind, const char* name) {
+                const JournalEntry* entry =
+                    m_evidence.moveOf(here, from, planned.to, planned.identity);
+                return entry && JournalEvidence::records(*entry, kind, name);
+            });
+        MoveOptions options;
+        options.identity = &planned.identity;
+        options.records = &records;
+        return RenameToName(folder, from, folder, planned.to, options);
+    }
+
+    void renamed(const OpenFolder& folder, int file, const Planned& planned)
+    {
+        ++m_report.renamed;
+        if (planned.verdict.shortened)
+            m_report.shortened.emplace_back(file, m_report.keepName(planned.verdict.name));
+        if (m_options.dryRun)
+            return;
+        bool setsTime = false;
+        if (const int error =
+                KeepModifiedTime(folder, planned.to.constData(), planned.modified, &setsTime))
+            m_report.timeNotKept.emplace_back(file, error);
+        // So an undo puts back the times of files whose rename a kill left unfinished too.
+        if (setsTime && m_journal && !m_journal->markSetsTime())
+            journalFailed();
+    }
+
+    // The fields show the tag of the last file the run reached, as a run in turn leaves them.
+    void loadLastTag()
+    {
+        if (!m_lastTag)
+            return;
+        const TagText tag = ParseTagBytes(*m_lastTag, m_decoder);
+        if (m_lastTag->tailSize == TagLayout::RecordSize)
+            Tag = ParseTagRecord(QByteArrayView(m_lastTag->tail.data(), m_lastTag->tailSize),
+                                 m_decoder);
+        LoadTagFields(m_model, tag);
+        m_report.loaded = tag.kind;
+    }
+
+    FieldModel& m_model;
+    const OpenFolder& m_root;
+    const FolderRunOptions& m_options;
+    JournalWriter* m_journal;
+    const QByteArray m_rootPath;
+    const bool m_albumSelected;
+    const bool m_yearSelected;
+    const TagTextDecoder& m_decoder = TagTextDecoder::system();
+    unsigned m_wanted = 0;
+    JournalEvidence m_evidence;
+    FolderReport m_report;
+    std::vector<Planned> m_batch;
+    int m_batchFirst = 0;
+    bool m_stopped = false;
+    int m_folderIndex = -1;
+    const OpenFolder* m_folder = nullptr;
+    Outcome m_folderFailure;
+    int m_journalFolder = -1;
+    QByteArray m_journalFolderPath; // of m_journalFolder, below the root
+    std::set<int> m_removed;        // files that were an earlier run's leftovers
+    std::optional<TagBytes> m_lastTag;
+    DryRun m_dryRun;
+};
 
 } // namespace
 
 FolderReport RenameFolder(FieldModel& model, const FolderRunOptions& options)
 {
-    const QString path = model.FolderPath();
-    const OpenFolder root(path);
+    const OpenFolder root(model.FolderPath());
     return RenameTree(model, root, WalkFolder(root, false), options);
 }
 
 FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tree,
                         const FolderRunOptions& options)
 {
-    FolderReport report;
-    report.folder = root.path();
-    report.tree = std::move(tree);
-    const FolderTree& files = report.tree;
-    const int total = files.files.size();
-    const bool albumSelected = model.Check1(FieldModel::Album) == 1;
-    const bool yearSelected = model.Check1(FieldModel::Year) == 1;
-    const TagTextDecoder& decoder = TagTextDecoder::system();
-    // Only what goes into the name is decoded: the folder run reads one tag for every file.
-    const unsigned wanted = TagField::bit(TagField::Title) | TagField::bit(TagField::Artist) |
-                            (albumSelected ? TagField::bit(TagField::Album) : 0) |
-                            (yearSelected ? TagField::bit(TagField::Year) : 0);
-    std::optional<TagBytes> lastTag;
-    model.setFailCount(0);
-    JournalWriter* journal = options.journal;
-    const bool inodes = root.keepsInodes();
-    const QByteArray rootPath = QFile::encodeName(root.path());
-    const auto relative = [&files](int folder, const QByteArray& name) {
-        const QByteArray path = files.relativePath(folder);
-        return path.isEmpty() ? name : path + '/' + name;
-    };
-    int entryNumber = -1; // the journal's number for the file being moved
-    int movingFolder = 0;
-    MoveJournal moveJournal;
-    moveJournal.beforeAside = [&](const char* aside) {
-        if (journal && entryNumber >= 0)
-            journal->writeAside(entryNumber, relative(movingFolder, aside));
-    };
-    moveJournal.beforeReserve = [&] {
-        if (journal && entryNumber >= 0)
-            journal->writeReserve(entryNumber);
-    };
-    moveJournal.recorded = [&](const char* from, const char* to, const struct stat& source,
-                               bool reserved) {
-        const QByteArray below = files.relativePath(movingFolder);
-        return JournalsRecordMove(below.isEmpty() ? rootPath : rootPath + '/' + below, from, to,
-                                  source, reserved);
-    };
-    {
-        TagReader reader(root, files, options.readAhead);
-        FolderChain chain(root, files);
-        int folderIndex = -1;
-        const OpenFolder* folder = nullptr;
-        Outcome folderFailure;
-        const auto stopAt = [&](int first) {
-            report.stopped = true;
-            for (int rest = first; rest < total; ++rest)
-                report.notRenamed.push_back({rest, {&RenameFailure::NotReached, 0}});
-        };
-        // A batch of files is read and named first, and its renames reach the journal in one
-        // write before the first of them is made; then the files go through in order, as they
-        // would one by one.
-        struct Planned {
-            Outcome outcome;
-            NameVerdict verdict;
-            QByteArray to;  // the name, as the file system's bytes
-            int entry = -1; // in the journal
-            // The tag, kept until the file's turn: the fields show the last file the run reached.
-            std::optional<TagBytes> tag;
-        };
-        std::vector<Planned> batch;
-        DryRun dryRun;
-        int journalFolder = -1;
-        QByteArray journalPath; // of journalFolder, below the root
-        bool stopped = false;
-        for (int first = 0; first < total && !stopped; first += BatchSize) {
-            const int end = std::min(total, first + BatchSize);
-            batch.assign(std::size_t(end - first), Planned());
-            for (int file = first; file < end; ++file) {
-                Planned& planned = batch[std::size_t(file - first)];
-                const TagRead read = reader.next(file);
-                planned.outcome = read.outcome;
-                if (!planned.outcome.ok())
-                    continue;
-                const TagText tag = ParseTagBytes(read.bytes, decoder, wanted);
-                if (tag.kind == TagKind::None) {
-                    planned.outcome = {&TagFailure::NoTag, 0};
-                    continue;
-                }
-                planned.tag = read.bytes;
-                planned.verdict = DecideName(partsFromTag(tag, albumSelected, yearSelected));
-                planned.outcome = planned.verdict.refused;
-                if (planned.outcome.ok())
-                    planned.to = OpenFolder::nativeName(planned.verdict.name);
-                if (planned.outcome.ok() && journal && !options.dryRun) {
-                    const int at = files.folderOf(file);
-                    if (at != journalFolder) {
-                        journalFolder = at;
-                        journalPath = files.relativePath(at);
-                    }
-                    planned.entry = journal->add(journalPath, files.files.name(file),
-                                                 OpenFolder::nativeName(planned.verdict.name),
-                                                 {read.bytes.size, read.bytes.modified,
-                                                  inodes ? qint64(read.bytes.inode) : -1});
-                }
-            }
-            if (journal && !journal->flush()) {
-                // Said at the end: the renames from here on cannot be taken back.
-                report.journalFailure = SystemReason(errno);
-                journal = nullptr;
-            }
-            for (int file = first; file < end; ++file) {
-                if (StopRequested() ||
-                    (options.observer && !options.observer->proceed(file, files))) {
-                    stopAt(file);
-                    stopped = true;
-                    break;
-                }
-                Planned& planned = batch[std::size_t(file - first)];
-                Outcome outcome = planned.outcome;
-                if (planned.tag)
-                    lastTag = std::move(planned.tag);
-                qint32 newName = -1;
-                bool alreadyNamed = false;
-                if (outcome.ok()) {
-                    if (const int now = files.folderOf(file); now != folderIndex) {
-                        folderIndex = now;
-                        folder = chain.open(folderIndex, folderFailure);
-                    }
-                    outcome = folder ? outcome : folderFailure;
-                }
-                if (outcome.ok()) {
-                    entryNumber = planned.entry;
-                    movingFolder = folderIndex;
-                    const NameVerdict& verdict = planned.verdict;
-                    const RenameResult result =
-                        options.dryRun ? dryRun.rename(folderIndex, *folder, files.files.name(file),
-                                                       planned.to)
-                                       : RenameToName(*folder, files.files.name(file), *folder,
-                                                      planned.to, &moveJournal);
-                    if (result.outcome.failure == &RenameFailure::NotReached) {
-                        stopAt(file);
-                        stopped = true;
-                        break;
-                    }
-                    if (!result.leftAs.isEmpty())
-                        report.leftAside.emplace(file, result.leftAs);
-                    outcome = result.outcome;
-                    alreadyNamed = result.alreadyNamed;
-                    if (outcome.ok() && !result.alreadyNamed) {
-                        ++report.renamed;
-                        if (verdict.shortened)
-                            report.shortened.emplace_back(file, report.keepName(verdict.name));
-                    } else if (!outcome.ok()) {
-                        newName = report.keepName(verdict.name);
-                    }
-                }
-                if (!outcome.ok())
-                    report.notRenamed.push_back({file, outcome, newName});
-                if (options.observer) {
-                    options.observer->fileDone(file, outcome,
-                                               outcome.ok() || newName >= 0 ? planned.verdict.name
-                                                                            : QString(),
-                                               outcome.ok() && alreadyNamed);
-                }
-            }
-        }
-        report.readers = reader.readers();
-    }
-    if (journal && !journal->close(report.renamed))
-        report.journalFailure = SystemReason(errno);
-    if (options.journal)
-        report.journal = options.journal->path();
-    if (lastTag) {
-        const TagText tag = ParseTagBytes(*lastTag, decoder);
-        if (lastTag->tailSize == TagLayout::RecordSize)
-            Tag = ParseTagRecord(QByteArrayView(lastTag->tail.data(), lastTag->tailSize), decoder);
-        LoadTagFields(model, tag);
-        report.loaded = tag.kind;
-    }
-    model.setTxtFile(QString());
-    model.setFailCount(
-        int(std::min<std::size_t>(report.notRenamed.size(), std::numeric_limits<int>::max())));
-    return report;
+    return TreeRun(model, root, std::move(tree), options).run();
 }
 
 } // namespace sorvane

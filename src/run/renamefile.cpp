@@ -1,23 +1,25 @@
 #include "run/renamefile.h"
 
+#include "fs/fileidentity.h"
+#include "fs/folderlock.h"
+#include "fs/modifiedtime.h"
 #include "fs/movefile.h"
 #include "fs/openfolder.h"
-#include "journal/journal.h"
+#include "journal/journalwriter.h"
+#include "journal/moverecords.h"
 #include "names/namerules.h"
 #include "names/renamefailures.h"
+#include "walk/foldertree.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include <cstring>
-#include <memory>
-
-#ifdef Q_OS_UNIX
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
-#endif
 
 namespace sorvane
 {
@@ -29,13 +31,69 @@ const QChar Separator = QDir::separator();
 
 bool sourceExists(const OpenFolder& folder, const char* name)
 {
-#ifdef Q_OS_UNIX
     struct stat info = {};
     return Sys.fstatat(folder.fd(), name, &info, AT_SYMLINK_NOFOLLOW) == 0;
-#else
-    return QFileInfo::exists(folder.filePath(name));
-#endif
 }
+
+// The single rename's own journal: written ahead, closed with what came of the rename.
+class SingleJournal
+{
+public:
+    // Writes the rename ahead; where it cannot, `failure` says why and the rename goes on.
+    SingleJournal(const OpenFolder& folder, const QByteArray& from, const QByteArray& to,
+                  QString& failure)
+        : m_failure(failure)
+    {
+        FileIdentity identity;
+        qint64 modified = 0;
+        int error = 0;
+        if (!ReadIdentityAt(folder.fd(), from.constData(), folder.traits(), identity, modified,
+                            error)) {
+            m_failure = QStringLiteral("не удалось узнать файл: %1").arg(SystemReason(error));
+            return;
+        }
+        m_writer = JournalWriter::create(
+            JournalKind::Single, QFile::encodeName(QDir::cleanPath(folder.path())), m_failure);
+        if (!m_writer)
+            return;
+        m_writer->add({}, from, to, identity, modified);
+        if (!m_writer->flush())
+            fail();
+    }
+
+    MoveRecords records() const
+    {
+        return RecordMovesOf(
+            m_writer.get(), 0, QByteArray(), [this] { fail(); },
+            [](Leftover, const char*) { return false; });
+    }
+
+    void settingTime()
+    {
+        if (m_writer && !m_writer->markSetsTime())
+            fail();
+    }
+
+    void finish(const RenameResult& result)
+    {
+        if (!m_writer)
+            return;
+        if (result.alreadyNamed)
+            m_writer->addRecord("named", 0);
+        if (!m_writer->close(result.outcome.ok() && !result.alreadyNamed ? 1 : 0))
+            fail();
+    }
+
+private:
+    void fail() const
+    {
+        if (m_failure.isEmpty())
+            m_failure = SystemReason(m_writer->error());
+    }
+
+    std::unique_ptr<JournalWriter> m_writer;
+    QString& m_failure;
+};
 
 } // namespace
 
@@ -71,7 +129,7 @@ QString JoinPath(const QString& folder, const QString& name)
 
 RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
                           const OpenFolder& toFolder, const QByteArray& to,
-                          const MoveJournal* journal)
+                          const MoveOptions& options)
 {
     RenameResult result;
     if (std::strcmp(from, to.constData()) == 0 &&
@@ -83,7 +141,9 @@ RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
         return result;
     }
     std::string leftAs;
-    const int code = MoveNoReplaceAt(fromFolder, from, toFolder, to.constData(), &leftAs, journal);
+    MoveOptions withLeftAs = options;
+    withLeftAs.leftAs = &leftAs;
+    const int code = MoveNoReplaceAt(fromFolder, from, toFolder, to.constData(), withLeftAs);
     if (code == 0)
         return result;
     if (IsAlreadyNamed(code)) {
@@ -103,12 +163,14 @@ RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
     return result;
 }
 
-RenamedFile RenameFile(FieldModel& model, JournalWriter* journal)
+RenamedFile RenameFile(FieldModel& model, bool journaled)
 {
     const NameVerdict verdict = DecideName(SelectedParts(model));
     if (verdict.refused.failure == &RenameFailure::NothingSelected) {
         model.countFailure();
-        return {RenameOutcome::NothingSelected, QString()};
+        RenamedFile nothing;
+        nothing.outcome = RenameOutcome::NothingSelected;
+        return nothing;
     }
     const QString name = verdict.ok() ? verdict.name : ComposeName(model);
     const QString source = QDir::toNativeSeparators(model.txtFile());
@@ -134,31 +196,39 @@ RenamedFile RenameFile(FieldModel& model, JournalWriter* journal)
     };
     const auto fromFolder = opened(sourceInfo.path());
     const auto toFolder = opened(model.FolderPath());
+    const bool oneFolder = fromFolder->sameAs(*toFolder);
+    // No other Sorvane renames in either folder meanwhile.
+    const FolderLock toLock = LockChosenFolder(*toFolder);
+    const FolderLock fromLock = oneFolder ? FolderLock() : LockChosenFolder(*fromFolder);
     const QByteArray from = OpenFolder::nativeName(sourceInfo.fileName());
-    MoveJournal moveJournal;
+    const QByteArray to = OpenFolder::nativeName(name);
+    RenamedFile renamed;
+    renamed.name = name;
+    renamed.shortened = verdict.shortened;
+    // A journal's names lie in one folder: a rename into another is not journaled.
+    const bool journal = journaled && oneFolder && from != to;
+    struct stat before = {};
+    const bool known =
+        Sys.fstatat(fromFolder->fd(), from.constData(), &before, AT_SYMLINK_NOFOLLOW) == 0;
+    std::unique_ptr<SingleJournal> single;
+    MoveRecords records;
     if (journal) {
-        // Absolute paths below the journal's folder "/", the rename on record before it is made.
-        const auto below = [](const QString& folder, const QByteArray& name) {
-            return QFile::encodeName(QDir::cleanPath(folder)).mid(1) + '/' + name;
-        };
-        struct stat info = {};
-        if (Sys.fstatat(fromFolder->fd(), from.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
-            const int entry = journal->written();
-            journal->writeAhead(
-                {{below(sourceInfo.path(), from),
-                  below(model.FolderPath(), OpenFolder::nativeName(name)),
-                  QByteArray(),
-                  {info.st_size, qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
-                   fromFolder->keepsInodes() ? qint64(info.st_ino) : -1}}});
-            moveJournal.beforeAside = [journal, entry, below, &sourceInfo](const char* aside) {
-                journal->writeAside(entry, below(sourceInfo.path(), aside));
-            };
-            moveJournal.beforeReserve = [journal, entry] { journal->writeReserve(entry); };
-        }
+        single = std::make_unique<SingleJournal>(*fromFolder, from, to, renamed.journalFailure);
+        records = single->records();
     }
-    const RenameResult result =
-        RenameToName(*fromFolder, from.constData(), *toFolder, OpenFolder::nativeName(name),
-                     journal ? &moveJournal : nullptr);
+    MoveOptions options;
+    options.records = &records;
+    const RenameResult result = RenameToName(*fromFolder, from.constData(), *toFolder, to, options);
+    if (result.outcome.ok() && !result.alreadyNamed && known) {
+        bool setsTime = false;
+        if (const int error =
+                KeepModifiedTime(*toFolder, to.constData(), ModifiedNs(before), &setsTime))
+            renamed.timeNotKept = SystemReason(error);
+        if (setsTime && single)
+            single->settingTime();
+    }
+    if (single)
+        single->finish(result);
     if (!result.leftAs.isEmpty()) {
         // The path field follows the file to the name it has now, so it can be renamed again.
         const QString now = JoinPath(sourceInfo.path(), OpenFolder::displayName(result.leftAs));
@@ -169,8 +239,11 @@ RenamedFile RenameFile(FieldModel& model, JournalWriter* journal)
     }
     if (!result.outcome.ok())
         throw refuse(result.outcome);
-    return {result.alreadyNamed ? RenameOutcome::AlreadyNamed : RenameOutcome::Renamed, name,
-            verdict.shortened};
+    if (result.alreadyNamed) {
+        renamed.outcome = RenameOutcome::AlreadyNamed;
+        return renamed;
+    }
+    return renamed;
 }
 
 } // namespace sorvane

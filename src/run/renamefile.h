@@ -9,9 +9,8 @@
 namespace sorvane
 {
 
-class JournalWriter;
 class OpenFolder;
-struct MoveJournal;
+struct MoveOptions;
 
 // The parts as the fields and selections stand now.
 NameParts SelectedParts(const FieldModel& model);
@@ -35,7 +34,7 @@ struct RenameResult {
 // `to` is the name as the file system's bytes (OpenFolder::nativeName).
 RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
                           const OpenFolder& toFolder, const QByteArray& to,
-                          const MoveJournal* journal = nullptr);
+                          const MoveOptions& options);
 
 enum class RenameOutcome {
     Renamed,
@@ -44,15 +43,18 @@ enum class RenameOutcome {
 };
 
 struct RenamedFile {
-    RenameOutcome outcome;
+    RenameOutcome outcome = RenameOutcome::Renamed;
     QString name;           // the name it has now, when renamed or already named
     bool shortened = false; // the composed name was over 255 bytes and cut
+    QString journalFailure; // why the rename could not be journaled, where it could not
+    QString timeNotKept;    // why the drive's change of the file's time could not be undone
 };
 
 // Renames the file of the path field to the composed name inside FolderPath, by the name rules
-// (DecideName). Never replaces a file, never moves one out of FolderPath on account of tag text.
-// Throws Error when refused. With a journal (one whose folder is "/"), the rename is written
-// there first.
-RenamedFile RenameFile(FieldModel& model, JournalWriter* journal = nullptr);
+// (DecideName), holding the folder's lock. Never replaces a file, never moves one out of
+// FolderPath on account of tag text. Throws Error when refused (FolderHeld when another Sorvane
+// renames in the folder). `journaled`: written first to a journal of its own, so it can be taken
+// back like a run.
+RenamedFile RenameFile(FieldModel& model, bool journaled = false);
 
 } // namespace sorvane

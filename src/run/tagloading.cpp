@@ -32,6 +32,28 @@ void LoadTagFields(FieldModel& model, const TagText& tag)
     model.setCheck1(FieldModel::Artist, selection.artist ? 1 : 0);
 }
 
+NameParts PartsFromTag(const TagText& tag, bool albumSelected, bool yearSelected)
+{
+    // What the fields would show: each text up to its first NUL, as FieldModel stores it.
+    const auto text = [&tag](TagField::Index field) {
+        return FieldModel::upToNul(tag.text[field]);
+    };
+    NameParts parts;
+    parts.text[NamePart::Title] = text(TagField::Title);
+    parts.text[NamePart::Artist] = text(TagField::Artist);
+    const TitleArtistSelection selection = SelectionForTag(
+        tag.blankTestTitle, parts.text[NamePart::Title], parts.text[NamePart::Artist]);
+    parts.selected[NamePart::Title] = selection.title;
+    parts.selected[NamePart::Artist] = selection.artist;
+    parts.selected[NamePart::Album] = albumSelected;
+    parts.selected[NamePart::Year] = yearSelected;
+    if (albumSelected)
+        parts.text[NamePart::Album] = text(TagField::Album);
+    if (yearSelected)
+        parts.text[NamePart::Year] = text(TagField::Year);
+    return parts;
+}
+
 TitleArtistSelection SelectionForTag(const QString& recordTitle, const QString& titleText,
                                      const QString& artistText)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "names/nameparts.h"
 #include "tag/tagtext.h"
 
 #include <QString>
@@ -10,10 +11,12 @@ namespace sorvane
 class FieldModel;
 
 // Copies the tag into the six fields and selects title and artist where they show text, unless
-// the title starts with six equal characters (a blank or filler title). The folder run takes
-// the same rule another way, without the fields (partsFromTag in folderrun.cpp); SelectionForTag
-// is the part both share, and tst_oneroute holds the two routes to the same names.
+// the title starts with six equal characters (a blank or filler title).
 void LoadTagFields(FieldModel& model, const TagText& tag);
+
+// The name parts loading the tag would leave in the fields, with album and year selected as
+// given: the folder run's way to the same names without filling the fields for every file.
+NameParts PartsFromTag(const TagText& tag, bool albumSelected, bool yearSelected);
 
 // The title and artist selections that loading a tag makes: recordTitle is the title as the
 // blank-title rule sees it (TagText::blankTestTitle); the texts are what the fields show of title

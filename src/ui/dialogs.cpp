@@ -227,7 +227,9 @@ Answer QtDialogs::askYesNo(QWidget* parent, const QString& text)
                     parent);
     QPushButton* yes = box.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
     QPushButton* no = box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
-    box.setDefaultButton(yes);
+    // Return takes the answer that changes nothing; "Да" takes a click, or Tab and Space.
+    yes->setAutoDefault(false);
+    box.setDefaultButton(no);
     box.exec();
     if (box.clickedButton() == yes)
         return Answer::Yes;

@@ -28,11 +28,13 @@ public:
 // What the summary of a folder run shows.
 struct Summary {
     QString text;       // "Готово!" or "N файлов не переименовано!"
+    QString countLine;  // how many files were renamed, or given back; else empty
     QString secondLine; // after a stop: "Остановлено: ..."; else empty
     QString folder;     // the chosen folder
     bool emptyFolder = false;
     DetailsTable rows;
     bool offerUndo = false; // a second button, "Вернуть прежние имена"
+    QString saveName;       // the file name "Сохранить…" proposes
 };
 
 // The details as text, as Копировать and Сохранить… give them: UTF-8, a line per row.
@@ -69,11 +71,13 @@ public:
     // title "Sorvane"; returns when the user answers.
     virtual Answer ask(QWidget* parent, const QString& text) = 0;
 
-    // A question with the buttons "Да" and "Нет"; Escape or closing the box is Answer::Cancel.
+    // A question with the buttons "Да" and "Нет", "Нет" the default: what it asks changes files,
+    // and Return must not. Escape or closing the box is Answer::Cancel.
     virtual Answer askYesNo(QWidget* parent, const QString& text) = 0;
 
     // The summary of a folder run, with its details in a view the user can resize, copy and save.
-    // True when the user pressed "Вернуть прежние имена" (offered with Summary::offerUndo).
+    // OK is the default: Return, Enter and Escape close it. True when the user pressed "Вернуть
+    // прежние имена" (offered with Summary::offerUndo), which takes a click or Space.
     virtual bool showSummary(QWidget* parent, const Summary& summary) = 0;
 };
 

@@ -2,17 +2,18 @@
 
 #include "base/error.h"
 #include "base/stoppolicy.h"
-#include "run/folderrun.h"
-#include "walk/foldertree.h"
-#include "journal/journal.h"
 #include "fs/openfolder.h"
+#include "journal/journalfiles.h"
+#include "journal/journalwriter.h"
+#include "run/folderrun.h"
 #include "run/renamefile.h"
 #include "run/tagloading.h"
-#include "journal/undo.h"
 #include "tag/tagrecord.h"
 #include "ui/browsefolder.h"
 #include "ui/dialogs.h"
 #include "ui/twiplayout.h"
+#include "ui/undoflow.h"
+#include "walk/foldertree.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -100,7 +101,8 @@ bool isMp3File(const QUrl& url)
 } // namespace
 
 frmMain::frmMain(Dialogs& dialogs, QWidget* parent)
-    : QWidget(parent), m_dialogs(dialogs), CD1(dialogs)
+    : QWidget(parent), m_dialogs(dialogs),
+      m_undo(std::make_unique<UndoFlow>(*this, dialogs, m_work)), CD1(dialogs)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Sorvane"));
@@ -115,11 +117,7 @@ frmMain::frmMain(Dialogs& dialogs, QWidget* parent)
     m_layout.apply(*this, ClientArea);
 }
 
-frmMain::~frmMain()
-{
-    if (m_singleJournal)
-        m_singleJournal->close(m_singleRenames);
-}
+frmMain::~frmMain() = default;
 
 void frmMain::createControls()
 {
@@ -335,33 +333,32 @@ void frmMain::RenameChosen()
     }
     // The file's own folder: a path typed by hand is renamed where it is, never moved.
     setFolderPath(QFileInfo(path).path());
-    // One journal for the single renames of this program start, made at the first.
-    if (!m_singleJournal && !m_singleJournalFailed) {
-        QString error;
-        m_singleJournal = JournalWriter::create(JournalKind::Single, "/", error);
-        m_singleJournalFailed = !m_singleJournal;
-    }
     RenamedFile renamed;
     try {
-        renamed = RenameFile(*this, m_singleJournal.get());
+        renamed = RenameFile(*this, true);
     } catch (const Error& error) {
         showFailure(error.message());
         return;
     }
-    QString details;
+    QStringList details;
     const RenameOutcome outcome = renamed.outcome;
     if (outcome == RenameOutcome::Renamed) {
-        ++m_singleRenames;
         // The field and the dialog follow the file, so a second press finds it named.
         const QString now = JoinPath(FolderPath(), renamed.name);
         setTxtFile(now);
         CD1.setFileName(now);
-        if (renamed.shortened) {
-            details =
-                QStringLiteral("Имя длиннее 255 байт, и оно сокращено: «%1».").arg(renamed.name);
-        }
+        if (renamed.shortened)
+            details
+                << QStringLiteral("Имя длиннее 255 байт, и оно сокращено: «%1».").arg(renamed.name);
+        if (!renamed.journalFailure.isEmpty())
+            details << QStringLiteral("Журнал не записан: переименование нельзя будет отменить. "
+                                      "%1")
+                           .arg(renamed.journalFailure);
+        if (!renamed.timeNotKept.isEmpty())
+            details << QStringLiteral("Время изменения файла не восстановлено: %1.")
+                           .arg(renamed.timeNotKept);
     } else if (outcome == RenameOutcome::AlreadyNamed) {
-        details = QStringLiteral("Файл уже называется «%1».").arg(renamed.name);
+        details << QStringLiteral("Файл уже называется «%1».").arg(renamed.name);
     } else {
         m_dialogs.showMessage(this, MessageIcon::Information,
                               QStringLiteral("Файл не переименован: не выбрана ни одна часть "
@@ -369,57 +366,9 @@ void frmMain::RenameChosen()
                               QString());
         return;
     }
-    m_dialogs.showMessage(this, MessageIcon::Information, QStringLiteral("Готово!"), details);
+    m_dialogs.showMessage(this, MessageIcon::Information, QStringLiteral("Готово!"),
+                          details.join(QLatin1Char('\n')));
 }
-
-// Between files of a long run: keeps the window painting and answering the desktop, and after
-// a second shows progress with a Cancel button. Cheap when nothing is due.
-// Between the folders of a walk and the files of a run: keeps the window painting and answering
-// the desktop, and after a second shows progress with a Cancel button. Cheap when nothing is due.
-class frmMain::RunProgress : public RunObserver, public WalkObserver
-{
-public:
-    // A total of 0 for the walk, whose size is not known ahead.
-    RunProgress(frmMain& window, int total) : m_window(window), m_total(total) { m_clock.start(); }
-
-    bool proceed(int done, const FolderTree& tree) override
-    {
-        return tick(done, [&] { return tree.displayPath(done); });
-    }
-
-    bool walking(int folders, int, const QString& folder) override
-    {
-        return tick(folders, [&] { return QDir::toNativeSeparators(folder); });
-    }
-
-    // Every step of a walk, run or undo comes here; false when it is to stop.
-    template <typename Name> bool tick(int done, Name name)
-    {
-        const qint64 now = m_clock.elapsed();
-        if (now - m_lastPump < PumpInterval)
-            return true;
-        m_lastPump = now;
-        if (!m_dialog && now >= ShowAfter)
-            m_dialog = m_window.m_dialogs.showProgress(&m_window, m_total, m_window.FolderPath());
-        if (m_dialog)
-            m_dialog->setProgress(done, name());
-        // Until the modal dialog blocks the window, clicks on it must wait for the run's end.
-        QCoreApplication::processEvents(m_dialog ? QEventLoop::AllEvents
-                                                 : QEventLoop::ExcludeUserInputEvents);
-        return !(m_dialog && m_dialog->wasCanceled()) && !m_window.m_closeRequested &&
-               !StopRequested();
-    }
-
-private:
-    static constexpr qint64 PumpInterval = 40; // ms
-    static constexpr qint64 ShowAfter = 1000;  // ms
-
-    frmMain& m_window;
-    int m_total;
-    QElapsedTimer m_clock;
-    qint64 m_lastPump = 0;
-    std::unique_ptr<Progress> m_dialog;
-};
 
 void frmMain::FolderRun()
 {
@@ -428,35 +377,35 @@ void frmMain::FolderRun()
 
 void frmMain::FolderRun(const QString& folder)
 {
-    if (folder.isEmpty() || m_running)
+    if (folder.isEmpty() || m_work.running)
         return;
     setFolderPath(folder);
-    m_running = true;
-    const auto finish = [this] {
-        m_running = false;
-        // Closed meanwhile, or told to quit by a signal: the run stopped as on Cancel, and no box
-        // is shown.
-        if (m_closeRequested || StopRequested()) {
-            close();
-            return true;
-        }
-        return false;
-    };
+    m_work.running = true;
     std::unique_ptr<OpenFolder> root;
     FolderTree tree;
+    QString failure;
     try {
         root = std::make_unique<OpenFolder>(folder);
-        RunProgress walking(*this, 0);
+        RunProgress walking(*this, m_dialogs, m_work, 0, FolderPath());
         tree = WalkFolder(*root, true, &walking);
     } catch (const Error& error) {
-        if (!finish())
-            showFailure(error.message());
+        failure = error.message();
+    }
+    if (failure.isEmpty() && !tree.cancelled)
+        runTree(*root, std::move(tree));
+    m_work.running = false;
+    // Closed meanwhile, or told to quit by a signal: the run stopped as on Cancel, and no box is
+    // shown.
+    if (m_work.closeRequested || StopRequested()) {
+        close();
         return;
     }
-    if (tree.cancelled) {
-        finish();
-        return;
-    }
+    if (!failure.isEmpty())
+        showFailure(failure);
+}
+
+void frmMain::runTree(const OpenFolder& root, FolderTree tree)
+{
     if (tree.filesBelow() == 0) {
         tree.keepChosenFolderOnly(); // no question, and the run is what it always was
     } else {
@@ -465,18 +414,16 @@ void frmMain::FolderRun(const QString& folder)
                                  "и их?")
                       .arg(tree.filesBelow())
                       .arg(tree.foldersBelowWithFiles()));
-        if (answer == Answer::Cancel) {
-            finish();
+        if (answer == Answer::Cancel)
             return;
-        }
         if (answer == Answer::No)
             tree.keepChosenFolderOnly();
     }
     // Every run is journaled, so it can be taken back; one that cannot be still runs, once the
     // user knows.
     QString journalError;
-    const std::unique_ptr<JournalWriter> journal =
-        JournalWriter::create(JournalKind::Run, QFile::encodeName(root->path()), journalError);
+    std::unique_ptr<JournalWriter> journal = JournalWriter::create(
+        JournalKind::Run, QFile::encodeName(QDir::cleanPath(root.path())), journalError);
     if (!journal) {
         m_dialogs.showMessage(this, MessageIcon::Warning,
                               QStringLiteral("Журнал не записан: переименование нельзя будет "
@@ -484,106 +431,38 @@ void frmMain::FolderRun(const QString& folder)
                               journalError);
     }
     FolderReport report;
-    QString failure;
     try {
-        RunProgress progress(*this, tree.files.size());
+        RunProgress progress(*this, m_dialogs, m_work, tree.files.size(), FolderPath());
         FolderRunOptions options{&progress, m_readAhead};
         options.journal = journal.get();
-        report = RenameTree(*this, *root, std::move(tree), options);
+        report = RenameTree(*this, root, std::move(tree), options);
         if (report.loaded)
             showTagKind(*report.loaded);
     } catch (const Error& error) {
-        failure = error.message();
-    }
-    PruneJournals();
-    if (finish())
+        journal.reset();
+        PruneJournals();
+        showFailure(error.message());
         return;
-    if (!failure.isEmpty()) {
-        showFailure(failure);
-    } else {
-        const auto shown = std::make_shared<const FolderReport>(std::move(report));
-        if (showSummary(shown))
-            undoJournal(shown->journal);
     }
+    // Let go before the summary: its undo takes the journal over.
+    journal.reset();
+    PruneJournals();
+    if (m_work.closeRequested || StopRequested())
+        return;
+    const auto shown = std::make_shared<const FolderReport>(std::move(report));
+    if (showSummary(shown))
+        m_undo->undo(shown->journal);
 }
 
 void frmMain::UndoLastRun()
 {
-    const QString path = LastUndoableJournal();
-    Journal journal;
-    QString error;
-    if (path.isEmpty() || !ReadJournal(path, journal, error)) {
-        m_dialogs.showMessage(this, MessageIcon::Information,
-                              QStringLiteral("Нет переименования, которое можно отменить."), error);
-        return;
-    }
-    const int renamed = journal.complete ? journal.renamed : FilesUnderNewNames(journal);
-    if (m_dialogs.askYesNo(this, QStringLiteral("Вернуть прежние имена последнего "
-                                                "переименования (%1 файлов)?")
-                                     .arg(renamed)) == Answer::Yes)
-        undoJournal(path);
+    if (!m_work.running)
+        m_undo->offerNewest();
 }
 
 void frmMain::CheckInterruptedRuns()
 {
-    for (const QString& path : JournalPaths()) {
-        Journal journal;
-        QString error;
-        if (!ReadJournal(path, journal, error) || journal.complete || IsJournalLocked(path))
-            continue;
-        // An undo killed midway is finished by undoing its run again, which stays undoable.
-        const int renamed = journal.kind == JournalKind::Undo ? 0 : FilesUnderNewNames(journal);
-        if (renamed == 0) {
-            MarkJournalDismissed(path);
-            continue;
-        }
-        const Answer answer = m_dialogs.askYesNo(
-            this, QStringLiteral("Прошлое переименование было прервано: %1 файлов переименовано. "
-                                 "Вернуть прежние имена?")
-                      .arg(renamed));
-        if (answer == Answer::Yes)
-            undoJournal(path);
-        else if (answer == Answer::No)
-            MarkJournalDismissed(path);
-        // Escape or a closed box: asked again at the next start.
-    }
-}
-
-void frmMain::undoJournal(const QString& path)
-{
-    Journal journal;
-    QString error;
-    if (!ReadJournal(path, journal, error)) {
-        showFailure(QStringLiteral("Прежние имена не возвращены: %1.").arg(error));
-        return;
-    }
-    m_running = true;
-    UndoReport report;
-    {
-        RunProgress progress(*this, int(journal.entries.size()));
-        struct Observer : UndoObserver {
-            RunProgress& progress;
-            explicit Observer(RunProgress& p) : progress(p) {}
-            bool proceed(int done, int, const QString& name) override
-            {
-                return progress.tick(done, [&] { return name; });
-            }
-        } observer(progress);
-        report = UndoJournal(journal, &observer);
-    }
-    m_running = false;
-    if (m_closeRequested || StopRequested()) {
-        close();
-        return;
-    }
-    Summary summary;
-    summary.text = UndoSummaryText(report);
-    summary.folder = report.folder;
-    summary.rows = DetailsTable(report.notRestored);
-    if (report.stopped)
-        summary.secondLine =
-            QStringLiteral("Остановлено: %1 файлов возвращено.").arg(report.restored);
-    m_dialogs.showSummary(this, summary);
+    m_undo->checkInterruptedRuns();
 }
 
 void frmMain::showTagKind(TagKind kind)
@@ -601,7 +480,9 @@ bool frmMain::showSummary(std::shared_ptr<const FolderReport> shared)
     summary.text = failures > 0
                        ? QString::number(failures) + QStringLiteral(" файлов не переименовано!")
                        : QStringLiteral("Готово!");
+    summary.countLine = RenamedLine(report);
     summary.secondLine = StoppedLine(report);
+    summary.saveName = SummaryFileName(report.folder);
     summary.folder = report.folder;
     summary.emptyFolder = report.tree.files.size() == 0 && report.tree.skipped.empty();
     summary.rows = DetailsTable(std::move(shared));
@@ -617,14 +498,11 @@ bool frmMain::showSummary(std::shared_ptr<const FolderReport> shared)
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
-    if (m_running) {
-        m_closeRequested = true;
+    if (m_work.running) {
+        m_work.closeRequested = true;
         event->ignore();
         return;
     }
-    // Closed before a termination signal ends the program without running destructors.
-    if (m_singleJournal)
-        m_singleJournal->close(m_singleRenames);
     QWidget::closeEvent(event);
 }
 

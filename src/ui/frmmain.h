@@ -3,6 +3,7 @@
 #include "run/fieldmodel.h"
 #include "tag/tagtext.h"
 #include "ui/openfiledialog.h"
+#include "ui/runprogress.h"
 #include "ui/twiplayout.h"
 
 #include <QWidget>
@@ -21,7 +22,8 @@ namespace sorvane
 {
 
 class Dialogs;
-class JournalWriter;
+class OpenFolder;
+class UndoFlow;
 struct FolderReport;
 
 // The program's one window. Its controls are the FieldModel the commands work on, so whatever
@@ -44,10 +46,11 @@ public:
     // A file given on the command line or dropped on the window: loaded as if chosen with "Файл".
     void OpenFile(const QString& path);
 
-    // Ctrl+Z: asks, then takes the last folder run not yet undone back.
+    // Ctrl+Z: names the newest run or single rename that can still be undone, asks, and takes
+    // it back.
     void UndoLastRun();
     // At start-up: a run that was killed midway (its journal neither complete nor held) is
-    // offered to be taken back.
+    // offered to be taken back, once its journals have been read on a thread of their own.
     void CheckInterruptedRuns();
 
     // Whether folder runs read tags ahead on a second thread (they do); off to measure the
@@ -70,8 +73,6 @@ protected:
     void storeChecked(int index, bool checked) override;
 
 private:
-    class RunProgress;
-
     void createControls();
 
     // What a drag carries: one MP3 file, one folder, files that are neither, or no files at all.
@@ -89,20 +90,18 @@ private:
     void showTagKind(TagKind kind);
     // True when the user asked for the run to be taken back.
     bool showSummary(std::shared_ptr<const FolderReport> report);
-    void undoJournal(const QString& path);
+    // The folder run once the folder is open and walked.
+    void runTree(const OpenFolder& root, FolderTree tree);
 
     // The path whose tag could not be read: renaming it would take the earlier file's fields.
     QString m_unreadPath;
-    // The user closed the window while a folder run was under way: it stops, then the window
-    // closes.
-    bool m_running = false;
+    // Whether a run or undo is under way; the user closing the window meanwhile stops it, then
+    // the window closes.
+    WindowWork m_work;
     bool m_readAhead = true;
-    bool m_closeRequested = false;
-    std::unique_ptr<JournalWriter> m_singleJournal;
-    bool m_singleJournalFailed = false;
-    int m_singleRenames = 0;
 
     Dialogs& m_dialogs;
+    std::unique_ptr<UndoFlow> m_undo;
     OpenFileDialog CD1;
     QPushButton* cmdRead = nullptr;
     QPushButton* ReName = nullptr;

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -82,10 +83,12 @@ SummaryDialog::SummaryDialog(QWidget* parent, const Summary& summary)
     icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(iconSize));
     icon->setAlignment(Qt::AlignTop);
     top->addWidget(icon);
-    auto* text = new QLabel(summary.secondLine.isEmpty()
-                                ? summary.text
-                                : summary.text + QLatin1Char('\n') + summary.secondLine,
-                            this);
+    QStringList lines{summary.text};
+    for (const QString& line : {summary.countLine, summary.secondLine}) {
+        if (!line.isEmpty())
+            lines << line;
+    }
+    auto* text = new QLabel(lines.join(QLatin1Char('\n')), this);
     text->setObjectName(QStringLiteral("text"));
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     top->addWidget(text, 1);
@@ -110,43 +113,42 @@ SummaryDialog::SummaryDialog(QWidget* parent, const Summary& summary)
         view->setWordWrap(false);
         view->verticalHeader()->hide();
         view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
-        view->horizontalHeader()->setStretchLastSection(true);
-        // Widths from the first rows, not Qt's thousand: laying out every text took 20 ms after a
-        // run with thousands of failures, before the box could show. The view shows a few dozen.
-        view->horizontalHeader()->setResizeContentsPrecision(100);
-        view->resizeColumnsToContents();
+        // The three columns share the width and grow with the dialog; a 255-byte name is cut to
+        // what fits, and its tooltip holds it whole.
+        view->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
         const QFontMetrics metrics(font());
-        // A 255-byte name would push the reason out of sight; the whole name is in its tooltip.
-        for (const int column : {0, 1}) {
-            view->horizontalHeader()->resizeSection(
-                column, std::min(view->horizontalHeader()->sectionSize(column),
-                                 metrics.averageCharWidth() * 40));
-        }
         view->setAccessibleName(QStringLiteral("Подробности"));
         layout->addWidget(view, 1);
         resize(metrics.averageCharWidth() * 110, metrics.height() * 24);
     }
+    // Only OK answers Return, Enter and Escape: every other button takes a click, or Tab and
+    // Space. A focused button that answered Return would let the key take a whole run back.
+    const auto button = [&](const QString& caption, const char* name,
+                            QDialogButtonBox::ButtonRole role) {
+        QPushButton* added = buttons->addButton(caption, role);
+        added->setObjectName(QLatin1String(name));
+        added->setAutoDefault(false);
+        return added;
+    };
     if (details) {
-        QPushButton* copyButton =
-            buttons->addButton(QStringLiteral("Копировать"), QDialogButtonBox::ActionRole);
-        copyButton->setObjectName(QStringLiteral("copy"));
-        connect(copyButton, &QPushButton::clicked, this, &SummaryDialog::copy);
-        QPushButton* saveButton =
-            buttons->addButton(QStringLiteral("Сохранить…"), QDialogButtonBox::ActionRole);
-        saveButton->setObjectName(QStringLiteral("save"));
-        connect(saveButton, &QPushButton::clicked, this, &SummaryDialog::save);
+        connect(button(QStringLiteral("Копировать"), "copy", QDialogButtonBox::ActionRole),
+                &QPushButton::clicked, this, &SummaryDialog::copy);
+        connect(button(QStringLiteral("Сохранить…"), "save", QDialogButtonBox::ActionRole),
+                &QPushButton::clicked, this, &SummaryDialog::save);
     }
     if (summary.offerUndo) {
-        QPushButton* undo = buttons->addButton(QStringLiteral("Вернуть прежние имена"),
-                                               QDialogButtonBox::ResetRole);
-        undo->setObjectName(QStringLiteral("undo"));
-        connect(undo, &QPushButton::clicked, this, [this] { done(UndoChosen); });
+        connect(
+            button(QStringLiteral("Вернуть прежние имена"), "undo", QDialogButtonBox::ResetRole),
+            &QPushButton::clicked, this, [this] { done(UndoChosen); });
     }
     QPushButton* ok = buttons->addButton(QDialogButtonBox::Ok);
+    ok->setObjectName(QStringLiteral("ok"));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     layout->addWidget(buttons);
     setSizeGripEnabled(true);
+    // Focused when shown: a table would take the focus first and Tab order would start there.
+    ok->setFocus(Qt::OtherFocusReason);
 }
 
 void SummaryDialog::copy()
@@ -156,9 +158,12 @@ void SummaryDialog::copy()
 
 void SummaryDialog::save()
 {
-    const QString path =
-        QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить подробности"), StartFolder(),
-                                     QStringLiteral("Текст (*.txt)"));
+    const QString proposed =
+        QDir(StartFolder())
+            .filePath(m_summary.saveName.isEmpty() ? QStringLiteral("Sorvane.txt")
+                                                   : m_summary.saveName);
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить подробности"),
+                                                      proposed, QStringLiteral("Текст (*.txt)"));
     if (!path.isEmpty())
         saveTo(path);
 }

@@ -1,8 +1,8 @@
 #include "walk/folderchain.h"
 
-#include "walk/foldertree.h"
 #include "fs/openfolder.h"
 #include "names/renamefailures.h"
+#include "walk/foldertree.h"
 
 namespace sorvane
 {
@@ -37,8 +37,12 @@ const OpenFolder* FolderChain::open(int folder, Outcome& why)
                   : Outcome{&RenameFailure::FolderUnreadable, error};
         return nullptr;
     }
-    const OpenFolder::Identity identity = opened->identity();
+    OpenFolder::Identity identity;
     const TreeFolder& listed = m_tree.folders[folder];
+    if (!opened->identity(identity, error)) {
+        why = {&RenameFailure::FolderUnreadable, error};
+        return nullptr;
+    }
     if (identity.device != listed.device || identity.inode != listed.inode) {
         why = {&RenameFailure::FolderChanged, 0};
         return nullptr;

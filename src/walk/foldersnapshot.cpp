@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "base/syscalls.h"
+#include "fs/listing.h"
 #include "fs/openfolder.h"
 #include "names/printablename.h"
 
@@ -9,16 +10,10 @@
 #include <cstring>
 #include <memory>
 
-#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#else
-#include <QDir>
-#include <QDirIterator>
-#include <windows.h>
-#endif
 
 namespace sorvane
 {
@@ -69,34 +64,17 @@ bool isListedName(const char* name, std::size_t length)
 
 } // namespace
 
-#ifdef Q_OS_UNIX
-
 int ListFolder(const OpenFolder& folder, FolderSnapshot& files,
                std::vector<std::string>* subfolders)
 {
-    // A descriptor of its own for the listing: closedir closes it, the folder's stays open.
-    const int listing = Sys.openat(folder.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-    DIR* entries = listing >= 0 ? ::fdopendir(listing) : nullptr;
-    if (!entries) {
-        const int code = errno;
-        if (listing >= 0)
-            Sys.close(listing);
-        return code;
-    }
-    const std::unique_ptr<DIR, int (*)(DIR*)> closer(entries, ::closedir);
-
+    Listing entries(folder.fd());
+    if (entries.failed())
+        return entries.error();
     const int first = files.size();
-    for (;;) {
-        errno = 0;
-        const dirent* entry = Sys.readdir(entries);
-        if (!entry) {
-            if (errno != 0)
-                return errno;
-            break;
-        }
+    while (const dirent* entry = entries.next()) {
         const std::size_t length = std::strlen(entry->d_name);
         const bool mp3 = isListedName(entry->d_name, length);
-        // Hidden folders are left out as hidden files are; "." and ".." with them.
+        // Hidden folders are left out as hidden files are.
         const bool folderName = subfolders && entry->d_name[0] != '.';
         if (!mp3 && !folderName)
             continue;
@@ -118,40 +96,18 @@ int ListFolder(const OpenFolder& folder, FolderSnapshot& files,
         else if (mp3 && (typeError != 0 || type == DT_REG))
             files.add(entry->d_name, length, typeError);
     }
-    files.sort(first);
-    if (subfolders)
-        std::sort(subfolders->begin(), subfolders->end());
-    return 0;
-}
-
-#else
-
-int ListFolder(const OpenFolder& folder, FolderSnapshot& files,
-               std::vector<std::string>* subfolders)
-{
-    const QDir dir(folder.path());
-    if (!dir.isReadable())
-        return ERROR_ACCESS_DENIED;
-    const int first = files.size();
-    QDirIterator it(folder.path(),
-                    QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
-    while (it.hasNext()) {
-        it.next();
-        const QByteArray name = OpenFolder::nativeName(it.fileName());
-        if (it.fileInfo().isDir()) {
-            if (subfolders && !name.startsWith('.'))
-                subfolders->push_back(name.toStdString());
-        } else if (isListedName(name.constData(), std::size_t(name.size()))) {
-            files.add(name.constData(), std::size_t(name.size()), 0);
-        }
+    if (entries.failed()) {
+        // Half a listing is no snapshot: none of the folder's files is renamed.
+        files.keepFirst(first);
+        if (subfolders)
+            subfolders->clear();
+        return entries.error();
     }
     files.sort(first);
     if (subfolders)
         std::sort(subfolders->begin(), subfolders->end());
     return 0;
 }
-
-#endif
 
 FolderSnapshot ListMp3Files(const OpenFolder& folder)
 {

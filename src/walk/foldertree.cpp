@@ -1,5 +1,6 @@
 #include "walk/foldertree.h"
 
+#include "fs/folderlock.h"
 #include "fs/openfolder.h"
 #include "names/printablename.h"
 #include "names/renamefailures.h"
@@ -66,6 +67,14 @@ void FolderTree::keepChosenFolderOnly()
     files.keepFirst(folders.front().fileCount);
     folders.resize(1);
     skipped.clear();
+    if (locks.size() > 1)
+        locks.resize(1);
+}
+
+void FolderTree::releaseLocks()
+{
+    for (FolderLock& lock : locks)
+        lock.release();
 }
 
 int FolderTree::addFolder(int parent, const char* name, quint64 device, quint64 inode)
@@ -78,6 +87,7 @@ int FolderTree::addFolder(int parent, const char* name, quint64 device, quint64 
     folder.firstFile = files.size();
     m_names.insert(m_names.end(), name, name + std::strlen(name) + 1);
     folders.push_back(folder);
+    locks.emplace_back();
     return int(folders.size()) - 1;
 }
 
@@ -96,49 +106,29 @@ public:
     {
     }
 
-    // Lists the open folder, then walks its subfolders. False when the observer stopped it.
+    // Lists the open folder, locked, then walks its subfolders. False when the observer stopped
+    // it.
     bool walk(const OpenFolder& folder, int index, int depth)
     {
         std::vector<std::string> subfolders;
         const int code = ListFolder(folder, m_tree.files, &subfolders);
-        m_tree.folders[index].fileCount = m_tree.files.size() - m_tree.folders[index].firstFile;
+        TreeFolder& listed = m_tree.folders[index];
+        listed.fileCount = m_tree.files.size() - listed.firstFile;
         if (code != 0) {
             if (index == 0)
                 throw Error(QStringLiteral("Не удалось прочитать папку %1: %2.")
                                 .arg(QuotedPath(folder.path()), SystemReason(code)));
-            skip(m_tree.folders[index].parent, m_tree.folderName(index),
-                 {&RenameFailure::FolderUnreadable, code});
+            skip(listed.parent, m_tree.folderName(index), {&RenameFailure::FolderUnreadable, code});
         }
+        // Nothing to rename here: no reason to keep others out. The chosen folder stays locked
+        // for the whole run.
+        if (listed.fileCount == 0 && index != 0)
+            m_tree.locks[index].release();
         if (m_observer &&
             !m_observer->walking(int(m_tree.folders.size()), m_tree.files.size(), folder.path()))
             return false;
         for (const std::string& name : subfolders) {
-            int error = 0;
-            const std::unique_ptr<OpenFolder> child =
-                OpenFolder::child(folder, name.c_str(), error);
-            if (!child) {
-                skip(index, name.c_str(), {&RenameFailure::FolderUnreadable, error});
-                continue;
-            }
-            // A folder seen before is a loop (a bind mount of the tree inside itself is also
-            // another mount, but "walked already" says more).
-            const OpenFolder::Identity identity = child->identity();
-            if (m_visited.count({identity.device, identity.inode}) != 0) {
-                skip(index, name.c_str(), {&RenameFailure::FolderWalked, 0});
-                continue;
-            }
-            if (!identity.sameMount(m_root)) {
-                skip(index, name.c_str(), {&RenameFailure::OtherMount, 0});
-                continue;
-            }
-            m_visited.insert({identity.device, identity.inode});
-            if (depth + 1 > DeepestFolder) {
-                skip(index, name.c_str(), {&RenameFailure::FolderTooDeep, 0});
-                continue;
-            }
-            const int childIndex =
-                m_tree.addFolder(index, name.c_str(), identity.device, identity.inode);
-            if (!walk(*child, childIndex, depth + 1))
+            if (!enter(folder, index, name.c_str(), depth))
                 return false;
         }
         return true;
@@ -150,6 +140,49 @@ public:
     }
 
 private:
+    // Opens, checks and locks one subfolder, then walks it. False when the observer stopped the
+    // walk.
+    bool enter(const OpenFolder& parent, int index, const char* name, int depth)
+    {
+        int error = 0;
+        const std::unique_ptr<OpenFolder> child = OpenFolder::child(parent, name, error);
+        OpenFolder::Identity identity;
+        if (!child || !child->identity(identity, error)) {
+            skip(index, name, {&RenameFailure::FolderUnreadable, error});
+            return true;
+        }
+        // A folder seen before is a loop (a bind mount of the tree inside itself is also
+        // another mount, but "walked already" says more).
+        if (m_visited.count({identity.device, identity.inode}) != 0) {
+            skip(index, name, {&RenameFailure::FolderWalked, 0});
+            return true;
+        }
+        if (!identity.sameMount(m_root)) {
+            skip(index, name, {&RenameFailure::OtherMount, 0});
+            return true;
+        }
+        m_visited.insert({identity.device, identity.inode});
+        if (depth + 1 > DeepestFolder) {
+            skip(index, name, {&RenameFailure::FolderTooDeep, 0});
+            return true;
+        }
+        // Another Sorvane's folder is left alone, with everything below it.
+        FolderLock lock;
+        switch (FolderLock::take(child->fd(), lock, error)) {
+        case FolderLock::Taken::Yes:
+            break;
+        case FolderLock::Taken::Held:
+            skip(index, name, {&RenameFailure::FolderHeld, 0});
+            return true;
+        case FolderLock::Taken::Failed:
+            skip(index, name, {&RenameFailure::FolderNotLocked, error});
+            return true;
+        }
+        const int childIndex = m_tree.addFolder(index, name, identity.device, identity.inode);
+        m_tree.locks[childIndex] = std::move(lock);
+        return walk(*child, childIndex, depth + 1);
+    }
+
     void skip(int parent, const char* name, Outcome why)
     {
         m_tree.skipped.push_back({parent, QByteArray(name), why});
@@ -163,11 +196,39 @@ private:
 
 } // namespace
 
+FolderHeld::FolderHeld(const QString& folder)
+    : Error(
+          QStringLiteral("Папку %1 сейчас переименовывает другой Sorvane.").arg(QuotedPath(folder)))
+{
+}
+
+FolderLock LockChosenFolder(const OpenFolder& folder)
+{
+    FolderLock lock;
+    int error = 0;
+    switch (FolderLock::take(folder.fd(), lock, error)) {
+    case FolderLock::Taken::Yes:
+        break;
+    case FolderLock::Taken::Held:
+        throw FolderHeld(folder.path());
+    case FolderLock::Taken::Failed:
+        throw Error(QStringLiteral("Папка %1 не тронута: %2.")
+                        .arg(QuotedPath(folder.path()), LockFailureReason(error)));
+    }
+    return lock;
+}
+
 FolderTree WalkFolder(const OpenFolder& root, bool subfolders, WalkObserver* observer)
 {
     FolderTree tree;
-    const OpenFolder::Identity identity = root.identity();
+    OpenFolder::Identity identity;
+    int error = 0;
+    if (!root.identity(identity, error))
+        throw Error(QStringLiteral("Не удалось прочитать папку %1: %2.")
+                        .arg(QuotedPath(root.path()), SystemReason(error)));
+    FolderLock lock = LockChosenFolder(root);
     tree.addFolder(-1, "", identity.device, identity.inode);
+    tree.locks.front() = std::move(lock);
     if (!subfolders) {
         tree.files = ListMp3Files(root);
         tree.folders.front().fileCount = tree.files.size();
@@ -181,6 +242,8 @@ FolderTree WalkFolder(const OpenFolder& root, bool subfolders, WalkObserver* obs
         tree.folders.resize(1);
         tree.folders.front().fileCount = 0;
         tree.skipped.clear();
+        tree.releaseLocks();
+        tree.locks.resize(1);
     }
     return tree;
 }

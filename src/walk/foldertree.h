@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/error.h"
+#include "fs/folderlock.h"
 #include "walk/foldersnapshot.h"
 
 #include <QByteArray>
@@ -41,6 +42,9 @@ public:
     std::vector<TreeFolder> folders;
     std::vector<SkippedFolder> skipped;
     bool cancelled = false; // the walk was stopped before its end; nothing is to be renamed
+    // The lock of each folder with files to rename, by folder, taken before it was listed; the
+    // run lets each go once it is done there.
+    std::vector<FolderLock> locks;
 
     const char* folderName(int folder) const { return m_names.data() + folders[folder].name; }
     // The folder of a file, by the files' ranges.
@@ -53,8 +57,11 @@ public:
     // The MP3 files listed below the chosen folder (not its own), and the folders holding them.
     int filesBelow() const;
     int foldersBelowWithFiles() const;
-    // The chosen folder's own files only, as a run without subfolders takes them.
+    // The chosen folder's own files only, as a run without subfolders takes them; the other
+    // folders' locks are let go.
     void keepChosenFolderOnly();
+    // Lets every folder's lock go.
+    void releaseLocks();
 
     int addFolder(int parent, const char* name, quint64 device, quint64 inode);
 
@@ -71,9 +78,20 @@ public:
 };
 
 // Lists the chosen folder and, with `subfolders`, every folder below it: entered relative to its
-// parent, never through a symbolic link; hidden folders left out; another mount or a folder
-// already walked not entered. Throws Error, having listed nothing, when the chosen folder cannot
-// be listed.
+// parent, never through a symbolic link; hidden folders left out; another mount, a folder already
+// walked or one another Sorvane is renaming in not entered. Each folder is locked before it is
+// listed (FolderLock). Throws Error, having listed nothing, when the chosen folder cannot be
+// locked or listed; FolderHeld when another Sorvane holds it.
 FolderTree WalkFolder(const OpenFolder& root, bool subfolders, WalkObserver* observer = nullptr);
+
+// The chosen folder of a run, an undo or a single rename is being renamed in by another Sorvane.
+class FolderHeld : public Error
+{
+public:
+    explicit FolderHeld(const QString& folder);
+};
+
+// Takes the lock of the chosen folder; throws FolderHeld, or Error when it cannot be taken.
+FolderLock LockChosenFolder(const OpenFolder& folder);
 
 } // namespace sorvane

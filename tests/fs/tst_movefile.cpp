@@ -98,12 +98,14 @@ private slots:
                  (Contents{
                      {"final.mp3", "song"}, {"new.mp3", "song"}, {"taken.mp3", "someone else's"}}));
         // ... while a move killed between link and unlink, as its journal says, is finished.
-        MoveJournal journal;
-        journal.recorded = [](const char* from, const char* to, const struct stat&, bool) {
-            return std::strcmp(from, "new.mp3") == 0 && std::strcmp(to, "final.mp3") == 0;
+        MoveRecords records;
+        records.recorded = [](Leftover kind, const char* name) {
+            return kind == Leftover::SecondName && std::strcmp(name, "final.mp3") == 0;
         };
+        MoveOptions options;
+        options.records = &records;
         const OpenFolder folder(m_dir->path());
-        QCOMPARE(MoveNoReplaceAt(folder, "new.mp3", folder, "final.mp3", nullptr, &journal), 0);
+        QCOMPARE(MoveNoReplaceAt(folder, "new.mp3", folder, "final.mp3", options), 0);
         QCOMPARE(contents(m_dir->path()),
                  (Contents{{"final.mp3", "song"}, {"taken.mp3", "someone else's"}}));
 
@@ -162,7 +164,9 @@ private slots:
         testing::CaseInsensitiveSeam::failMovesFromAside();
         const OpenFolder folder(m_dir->path());
         std::string leftAs;
-        QCOMPARE(MoveNoReplaceAt(folder, "Nova.mp3", folder, "NOVA.mp3", &leftAs), EIO);
+        MoveOptions options;
+        options.leftAs = &leftAs;
+        QCOMPARE(MoveNoReplaceAt(folder, "Nova.mp3", folder, "NOVA.mp3", options), EIO);
         const QString aside = QStringLiteral("sorvane-%1-0.mp3").arg(::getpid());
         QCOMPARE(QString::fromStdString(leftAs), aside);
         QCOMPARE(contents(m_dir->path()), (Contents{{aside, "song"}}));

@@ -1,6 +1,9 @@
-#include "run/folderrun.h"
-#include "journal/journal.h"
+#include "base/plural.h"
+#include "journal/journalfiles.h"
+#include "journal/journalwriter.h"
 #include "journal/undo.h"
+#include "run/fieldmodel.h"
+#include "run/folderrun.h"
 #include "support/scripteddialogs.h"
 #include "support/syscallseam.h"
 #include "support/tagfiles.h"
@@ -40,6 +43,19 @@ class MainWindowTest : public QObject
     Q_OBJECT
 
 private:
+    static QString newestJournalPath()
+    {
+        const QStringList paths = JournalPaths();
+        return paths.isEmpty() ? QString() : paths.last();
+    }
+    static void UndoJournalNewest()
+    {
+        QString error;
+        const auto undo = Undo::open(newestJournalPath(), error);
+        QVERIFY2(undo, qPrintable(error));
+        QVERIFY(undo->run().allBack());
+    }
+
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QTemporaryDir> m_state; // journals
     std::unique_ptr<ScriptedDialogs> m_dialogs;
@@ -632,8 +648,12 @@ private slots:
                  (QStringList{QStringLiteral("02 blank.mp3"), QStringLiteral("Nova_Intro.mp3")}));
         m_dialogs->answers.enqueue(Answer::Yes);
         QTest::keySequence(m_window.get(), QKeySequence::Undo);
-        QCOMPARE(m_dialogs->questions.last(),
-                 QStringLiteral("Вернуть прежние имена последнего переименования (1 файлов)?"));
+        // The question names the run: when, where, how many.
+        const QString asked = m_dialogs->questions.last();
+        QVERIFY2(asked.startsWith(QStringLiteral("Вернуть прежние имена переименования ")) &&
+                     asked.contains(QuotedPath(m_dir->path())) &&
+                     asked.endsWith(QStringLiteral("(1 файл)?")),
+                 qPrintable(asked));
         QCOMPARE(folderEntries(), before);
         // Nothing is left to take back.
         QTest::keySequence(m_window.get(), QKeySequence::Undo);
@@ -651,78 +671,70 @@ private slots:
         QVERIFY(folderEntries().contains(QStringLiteral("Nova_Intro.mp3")));
     }
 
-    // A run killed midway leaves a journal neither complete nor held: the next start asks, and
-    // Да takes every renamed file back; Нет leaves it, and it is not asked again.
+    // A run killed midway leaves a journal neither complete nor held: the next start asks, "Нет"
+    // the default; Да takes every renamed file back; Нет leaves it, and it is not asked again;
+    // Escape asks again at the next start. Another instance's run under way is not asked about.
     void interruptedRunIsOfferedAtStart()
     {
         addFile(QStringLiteral("a.mp3"), {"A", "Nova"});
         addFile(QStringLiteral("b.mp3"), {"B", "Nova"});
         const QStringList before = folderEntries();
-        {
-            // Another instance's run under way: its journal is held, and nobody asks about it.
-            const QString renamed = addFile(QStringLiteral("Nova_L.mp3"), {"L", "Nova"});
-            struct stat info = {};
-            QCOMPARE(::stat(QFile::encodeName(renamed).constData(), &info), 0);
+        const auto killedRun = [this] {
             QString error;
-            auto live =
+            auto journal =
                 JournalWriter::create(JournalKind::Run, QFile::encodeName(m_dir->path()), error);
-            QVERIFY(live);
-            live->add({}, "l.mp3", "Nova_L.mp3",
-                      {info.st_size,
-                       qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
-                       qint64(info.st_ino)});
-            QVERIFY(live->flush());
+            QVERIFY(journal);
+            MemoryFieldModel model;
+            model.setFolderPath(m_dir->path());
+            FolderRunOptions options;
+            options.journal = journal.get();
+            RenameFolder(model, options);
+            // Killed before the end: the journal is not closed.
+            const QString path = journal->path();
+            const QByteArray bytes = testing::readFile(path);
+            journal.reset();
+            QFile rewrite(path);
+            QVERIFY(rewrite.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            rewrite.write(bytes.left(bytes.indexOf("end\t")));
+        };
+        {
+            // A run under way (here: held by this process): nobody asks about it.
+            killedRun();
+            const int asked = m_dialogs->questions.size();
+            HoldJournal(newestJournalPath());
             m_window->CheckInterruptedRuns();
-            QVERIFY(m_dialogs->questions.isEmpty());
-            QVERIFY(QFile::remove(renamed));
+            QTest::qWait(300);
+            QCOMPARE(m_dialogs->questions.size(), asked);
+            LetGoOfJournal(newestJournalPath());
+            UndoJournalNewest();
+            QCOMPARE(folderEntries(), before);
         }
         for (const QString& path : JournalPaths())
             QFile::remove(path);
         for (const Answer answer : {Answer::Cancel, Answer::No, Answer::Yes}) {
-            QString error;
-            {
-                auto journal = JournalWriter::create(JournalKind::Run,
-                                                     QFile::encodeName(m_dir->path()), error);
-                QVERIFY(journal);
-                MemoryFieldModel model;
-                model.setFolderPath(m_dir->path());
-                FolderRunOptions options;
-                options.journal = journal.get();
-                RenameFolder(model, options);
-                // Killed before the end: the journal is not closed.
-                QFile raw(journal->path());
-                QVERIFY(raw.open(QIODevice::ReadOnly));
-                const QByteArray bytes = raw.readAll();
-                raw.close();
-                journal.reset();
-                QFile rewrite(raw.fileName());
-                QVERIFY(rewrite.open(QIODevice::WriteOnly));
-                rewrite.write(bytes.left(bytes.indexOf("end\t")));
-            }
+            killedRun();
             m_dialogs->answers.enqueue(answer);
             const int asked = m_dialogs->questions.size();
             m_window->CheckInterruptedRuns();
-            QCOMPARE(m_dialogs->questions.size(), asked + 1);
-            QCOMPARE(m_dialogs->questions.last(),
-                     QStringLiteral("Прошлое переименование было прервано: 2 файлов "
-                                    "переименовано. Вернуть прежние имена?"));
+            QTRY_COMPARE(m_dialogs->questions.size(), asked + 1);
+            const QString question = m_dialogs->questions.last();
+            QVERIFY2(question.startsWith(QStringLiteral("Прошлое переименование было прервано")) &&
+                         question.endsWith(QStringLiteral(": 2 файла под новыми именами. Вернуть "
+                                                          "прежние имена?")),
+                     qPrintable(question));
             if (answer == Answer::Cancel) {
                 // Asked again at the next start, then left as it is.
                 m_dialogs->answers.enqueue(Answer::No);
                 m_window->CheckInterruptedRuns();
-                QCOMPARE(m_dialogs->questions.size(), asked + 2);
+                QTRY_COMPARE(m_dialogs->questions.size(), asked + 2);
             }
             m_window->CheckInterruptedRuns();
+            QTest::qWait(300);
             QCOMPARE(m_dialogs->questions.size(), asked + (answer == Answer::Cancel ? 2 : 1));
             if (answer != Answer::Yes) {
                 QCOMPARE(folderEntries(),
                          (QStringList{QStringLiteral("Nova_A.mp3"), QStringLiteral("Nova_B.mp3")}));
-                m_dialogs->folderAnswers.clear();
-                UndoJournal([&] {
-                    Journal journal;
-                    ReadJournal(LastUndoableJournal(), journal, error);
-                    return journal;
-                }());
+                UndoJournalNewest();
             }
             QCOMPARE(folderEntries(), before);
         }
@@ -752,10 +764,13 @@ private slots:
         QCOMPARE(entries.filter(QStringLiteral("Nova_")).size(), last.done);
         QCOMPARE(lastMessage().text,
                  QStringLiteral("%1 файлов не переименовано!").arg(120 - last.done));
+        QCOMPARE(m_dialogs->summaries.last().countLine,
+                 Plural(last.done, "Переименован %1 файл.", "Переименовано %1 файла.",
+                        "Переименовано %1 файлов."));
         QCOMPARE(m_dialogs->summaries.last().secondLine,
-                 QStringLiteral("Остановлено: %1 файлов переименовано, %2 не обработано.")
-                     .arg(last.done)
-                     .arg(120 - last.done));
+                 Plural(120 - last.done, "Остановлено: %1 файл не обработан.",
+                        "Остановлено: %1 файла не обработано.",
+                        "Остановлено: %1 файлов не обработано."));
         const QStringList lines = lastMessage().details.split(QLatin1Char('\n'));
         QCOMPARE(lines.filter(QStringLiteral("остановлено")).size(), 120 - last.done);
         QVERIFY(lines.at(1).startsWith(QStringLiteral("«%1»").arg(last.fileName)));
@@ -908,6 +923,7 @@ private slots:
         const QString saved = m_dir->filePath(QStringLiteral("details.txt"));
         int rows = 0;
         bool reasonInView = false;
+        bool widened = false;
         bool written = false;
         QTimer pollSummary;
         connect(&pollSummary, &QTimer::timeout, [&] {
@@ -916,9 +932,14 @@ private slots:
                 return;
             const auto* view = dialog->findChild<QTableView*>(QStringLiteral("details"));
             rows = view->model()->rowCount();
-            // The reasons start in view, however long a new name is.
+            // The reasons start in view, however long a new name is, and the new names widen
+            // with the dialog.
             reasonInView = view->horizontalHeader()->sectionViewportPosition(2) <
-                           view->viewport()->width() / 2;
+                           view->viewport()->width() * 3 / 4;
+            const int narrow = view->horizontalHeader()->sectionSize(1);
+            dialog->resize(dialog->width() * 2, dialog->height());
+            QCoreApplication::processEvents();
+            widened = view->horizontalHeader()->sectionSize(1) > narrow * 3 / 2;
             QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("copy")),
                               Qt::LeftButton);
             written = dialog->saveTo(saved);
@@ -928,6 +949,7 @@ private slots:
         QtDialogs().showSummary(m_window.get(), summary);
         QCOMPARE(rows, 3);
         QVERIFY(reasonInView);
+        QVERIFY(widened);
         const QString expected =
             QStringLiteral("Папка «%1».\n«a/b.mp3» → «Nova_X.mp3»: файл «Nova_X.mp3» уже "
                            "существует.\n«c.mp3»: нет тега (ни ID3v1, ни ID3v2, ни APEv2).\n"

@@ -1,0 +1,185 @@
+#include "fs/folderlock.h"
+
+#include "base/error.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sorvane
+{
+
+namespace
+{
+
+// A folder of the user's alone, so no other user can make or hold a lock in it: made where
+// missing, refused where someone else owns it or can write into it, or where it is a link.
+bool isPrivateFolder(int fd)
+{
+    struct stat info = {};
+    return Sys.fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid() &&
+           (info.st_mode & 0077) == 0;
+}
+
+// Opens `path` one component at a time below `base`, making the missing ones with 0700.
+FileDescriptor openPrivate(const QString& base, const QStringList& components, bool checkBase,
+                           int& error)
+{
+    FileDescriptor dir(Sys.openat(AT_FDCWD, QFile::encodeName(base).constData(),
+                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+    if (!dir.isOpen() || (checkBase && !isPrivateFolder(dir.get()))) {
+        error = dir.isOpen() ? EACCES : errno;
+        return FileDescriptor();
+    }
+    for (const QString& component : components) {
+        const QByteArray name = QFile::encodeName(component);
+        if (Sys.mkdirat(dir.get(), name.constData(), 0700) != 0 && errno != EEXIST) {
+            error = errno;
+            return FileDescriptor();
+        }
+        FileDescriptor next(Sys.openat(dir.get(), name.constData(),
+                                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0));
+        if (!next.isOpen() || !isPrivateFolder(next.get())) {
+            error = next.isOpen() ? EACCES : errno;
+            return FileDescriptor();
+        }
+        dir = std::move(next);
+    }
+    return dir;
+}
+
+// Where the lock folder is: below a base folder, the components to make with 0700.
+struct Place {
+    QString base;
+    QStringList components;
+    bool checkBase; // the base must be the user's own too
+};
+
+Place lockPlace()
+{
+    // Set but missing, it is a leftover of another session: the next place serves.
+    const QString runtime = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir())
+        return {runtime, {QStringLiteral("sorvane"), QStringLiteral("locks")}, false};
+    const QString user = QStringLiteral("/run/user/%1").arg(::getuid());
+    if (QFileInfo::exists(user))
+        return {user, {QStringLiteral("sorvane"), QStringLiteral("locks")}, true};
+    // /tmp is everyone's: the folder must be the user's own, made by them with 0700.
+    return {QStringLiteral("/tmp"),
+            {QStringLiteral("sorvane-%1").arg(::getuid()), QStringLiteral("locks")},
+            false};
+}
+
+// Opened once and kept: a tree run takes a lock for each of thousands of folders.
+std::shared_ptr<const FileDescriptor> openLockFolder(int& error)
+{
+    static std::mutex mutex;
+    static QString openedFor;
+    static std::shared_ptr<const FileDescriptor> folder;
+    const std::lock_guard<std::mutex> lock(mutex);
+    const QString path = LockFolderPath();
+    if (!folder || path != openedFor) {
+        const Place place = lockPlace();
+        FileDescriptor fd = openPrivate(place.base, place.components, place.checkBase, error);
+        if (!fd.isOpen())
+            return nullptr;
+        folder = std::make_shared<const FileDescriptor>(std::move(fd));
+        openedFor = path;
+    }
+    return folder;
+}
+
+} // namespace
+
+QString LockFolderPath()
+{
+    const Place place = lockPlace();
+    return place.base + QLatin1Char('/') + place.components.join(QLatin1Char('/'));
+}
+
+QString LockFailureReason(int error)
+{
+    return QStringLiteral("не удалось заблокировать папку для переименования (%1): %2")
+        .arg(QuotedPath(LockFolderPath()), SystemReason(error));
+}
+
+FolderLock::FolderLock(FolderLock&& other) noexcept
+    : m_fd(std::move(other.m_fd)), m_dir(std::move(other.m_dir)), m_name(std::move(other.m_name))
+{
+}
+
+FolderLock& FolderLock::operator=(FolderLock&& other) noexcept
+{
+    if (this != &other) {
+        release();
+        m_fd = std::move(other.m_fd);
+        m_dir = std::move(other.m_dir);
+        m_name = std::move(other.m_name);
+    }
+    return *this;
+}
+
+FolderLock::Taken FolderLock::take(int folder, FolderLock& lock, int& error)
+{
+    lock.release();
+    struct stat info = {};
+    if (Sys.fstat(folder, &info) != 0) {
+        error = errno;
+        return Taken::Failed;
+    }
+    std::shared_ptr<const FileDescriptor> dir = openLockFolder(error);
+    if (!dir)
+        return Taken::Failed;
+    char name[64];
+    std::snprintf(name, sizeof name, "%llx-%llx.lock", static_cast<unsigned long long>(info.st_dev),
+                  static_cast<unsigned long long>(info.st_ino));
+    // The holder removes the file as it lets go, so a lock taken on a file just removed is no lock:
+    // the name must still lead to the file that was locked.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        FileDescriptor fd(
+            Sys.openat(dir->get(), name, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd.isOpen()) {
+            error = errno;
+            return Taken::Failed;
+        }
+        if (Sys.flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK)
+                return Taken::Held;
+            error = errno;
+            return Taken::Failed;
+        }
+        struct stat mine = {}, named = {};
+        if (Sys.fstat(fd.get(), &mine) == 0 &&
+            Sys.fstatat(dir->get(), name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            mine.st_dev == named.st_dev && mine.st_ino == named.st_ino) {
+            lock.m_fd = std::move(fd);
+            lock.m_dir = std::move(dir);
+            lock.m_name = name;
+            return Taken::Yes;
+        }
+    }
+    error = EAGAIN;
+    return Taken::Failed;
+}
+
+void FolderLock::release()
+{
+    if (!m_fd.isOpen())
+        return;
+    // Removed while still held: whoever opened it meanwhile finds the name gone and starts again.
+    Sys.unlinkat(m_dir->get(), m_name.constData(), 0);
+    m_fd = FileDescriptor();
+    m_dir.reset();
+    m_name.clear();
+}
+
+} // namespace sorvane

@@ -1,0 +1,613 @@
+#include "fs/folderlock.h"
+#include "fs/openfolder.h"
+#include "journal/journalfiles.h"
+#include "journal/journalreader.h"
+#include "journal/journalwriter.h"
+#include "journal/runlist.h"
+#include "journal/startupscan.h"
+#include "journal/undo.h"
+#include "run/fieldmodel.h"
+#include "run/folderrun.h"
+#include "support/caseinsensitive.h"
+#include "support/syscallseam.h"
+#include "support/tagfiles.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace sorvane;
+
+namespace
+{
+
+using Contents = QMap<QByteArray, QByteArray>;
+
+// Every file in the folder by its raw name, with its bytes.
+Contents contents(const QString& folder)
+{
+    Contents files;
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System))
+        files.insert(QFile::encodeName(name), testing::readFile(QDir(folder).filePath(name)));
+    return files;
+}
+
+// Every file's modification time, by name.
+QMap<QByteArray, qint64> times(const QString& folder)
+{
+    QMap<QByteArray, qint64> found;
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden)) {
+        struct stat info = {};
+        ::stat(QFile::encodeName(QDir(folder).filePath(name)).constData(), &info);
+        found.insert(QFile::encodeName(name),
+                     qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec);
+    }
+    return found;
+}
+
+QString newestJournal()
+{
+    const QStringList paths = JournalPaths();
+    return paths.isEmpty() ? QString() : paths.last();
+}
+
+UndoReport undoNewest()
+{
+    QString error;
+    const auto undo = Undo::open(newestJournal(), error);
+    if (!undo)
+        qFatal("cannot undo: %s", qPrintable(error));
+    return undo->run();
+}
+
+QStringList reasons(const UndoReport& report)
+{
+    QStringList stays;
+    for (const DetailsRow& row : report.notRestored)
+        stays << row.path + QStringLiteral(": ") + row.reason;
+    return stays;
+}
+
+// The drives the tests play: Linux's own; NTFS through ntfs-3g (hard links, no
+// RENAME_NOREPLACE); FAT and exFAT through FUSE (case-insensitive, neither); and fusefat's own
+// ways besides: a rename sets the file's time to "now", and inode numbers belong to names and
+// change at every mount.
+enum class Drive { Linux, Ntfs, Fat, Fusefat };
+
+int g_mount = 0; // the mount a fake inode number belongs to
+
+qint64 fakeInode(const char* name)
+{
+    return qint64(qHash(QByteArray(name))) % 100000 + 1000000 * (g_mount + 1);
+}
+
+QByteArray nameOf(int fd)
+{
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char target[4096];
+    const ssize_t length = ::readlink(link, target, sizeof target);
+    return length > 0 ? QByteArray(target, int(length)).split('/').last() : QByteArray();
+}
+
+void installDrive(Drive drive)
+{
+    if (drive == Drive::Linux)
+        return;
+    if (drive == Drive::Ntfs) {
+        Sys.renameat2 = testing::refuseNoReplaceFlag;
+        return;
+    }
+    testing::CaseInsensitiveSeam::install();
+    if (drive != Drive::Fusefat)
+        return;
+    static decltype(Sys.renameat) caseInsensitive;
+    static decltype(Sys.fstatat) lookUp;
+    caseInsensitive = Sys.renameat;
+    lookUp = Sys.fstatat;
+    Sys.renameat = [](int fromDir, const char* from, int toDir, const char* to) {
+        const int result = caseInsensitive(fromDir, from, toDir, to);
+        if (result == 0)
+            ::utimensat(toDir, to, nullptr, 0); // "now"
+        return result;
+    };
+    Sys.fstatat = [](int dir, const char* name, struct stat* info, int flags) {
+        const int result = lookUp(dir, name, info, flags);
+        if (result == 0 && S_ISREG(info->st_mode))
+            info->st_ino = ino_t(fakeInode(name));
+        return result;
+    };
+    Sys.fstat = [](int fd, struct stat* info) {
+        const int result = ::fstat(fd, info);
+        if (result == 0 && S_ISREG(info->st_mode))
+            info->st_ino = ino_t(fakeInode(nameOf(fd).constData()));
+        return result;
+    };
+    // A FUSE drive of a kind no table knows.
+    Sys.fstatfs = [](int fd, struct statfs* info) {
+        const int result = ::fstatfs(fd, info);
+        info->f_type = 0x65735546;
+        return result;
+    };
+    Sys.statx = [](int dir, const char* name, int flags, unsigned mask, struct statx* info) {
+        const int result = ::statx(dir, name, flags, mask & ~unsigned(STATX_MNT_ID), info);
+        info->stx_mask &= ~unsigned(STATX_MNT_ID);
+        return result;
+    };
+}
+
+QString driveName(Drive drive)
+{
+    const char* names[] = {"Linux", "NTFS-like", "FAT-like", "fusefat-like"};
+    return QLatin1String(names[int(drive)]);
+}
+
+// What a kill (SIGKILL: no handler, no cleanup) after the k-th step that changes a name sees:
+// counted over every call that makes, moves or removes one.
+int g_killAfter = 0;
+int g_steps = 0;
+decltype(Sys.renameat) g_renameat;
+decltype(Sys.renameat2) g_renameat2;
+decltype(Sys.linkat) g_linkat;
+decltype(Sys.unlinkat) g_unlinkat;
+decltype(Sys.openat) g_openat;
+
+// Only the music counts: journals and locks are made and moved on the way too.
+void step(const char* name)
+{
+    if (QByteArray(name).toLower().endsWith(".mp3") && ++g_steps == g_killAfter)
+        ::_exit(9);
+}
+
+void killAfterSteps(int k)
+{
+    g_killAfter = k;
+    g_steps = 0;
+    g_renameat = Sys.renameat;
+    g_renameat2 = Sys.renameat2;
+    g_linkat = Sys.linkat;
+    g_unlinkat = Sys.unlinkat;
+    g_openat = Sys.openat;
+    Sys.renameat = [](int fd, const char* from, int td, const char* to) {
+        const int result = g_renameat(fd, from, td, to);
+        step(to);
+        return result;
+    };
+    Sys.renameat2 = [](int fd, const char* from, int td, const char* to, unsigned flags) {
+        const int result = g_renameat2(fd, from, td, to, flags);
+        if (result == 0)
+            step(to);
+        return result;
+    };
+    Sys.linkat = [](int fd, const char* from, int td, const char* to, int flags) {
+        const int result = g_linkat(fd, from, td, to, flags);
+        if (result == 0)
+            step(to);
+        return result;
+    };
+    Sys.unlinkat = [](int dir, const char* name, int flags) {
+        const int result = g_unlinkat(dir, name, flags);
+        if (result == 0)
+            step(name);
+        return result;
+    };
+    Sys.openat = [](int dir, const char* name, int flags, mode_t mode) {
+        const int result = g_openat(dir, name, flags, mode);
+        if (result >= 0 && (flags & O_EXCL))
+            step(name);
+        return result;
+    };
+}
+
+} // namespace
+
+class UndoTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_state;
+    std::unique_ptr<QTemporaryDir> m_music;
+
+    void add(const char* name, const testing::V1Tag& tag)
+    {
+        QVERIFY(testing::writeFile(m_music->filePath(QString::fromUtf8(name)),
+                                   testing::mp3Bytes(tag, 300, name[0])));
+    }
+
+    void addFiveSongs()
+    {
+        // Names that are their tags but for letter case, names that are not, one that has it.
+        add("nova_one.mp3", {"One", "Nova"});
+        add("nova_two.mp3", {"Two", "Nova"});
+        add("x3.mp3", {"Three", "Nova"});
+        add("Nova_Four.mp3", {"Four", "Nova"});
+        add("x5.mp3", {"Five", "Nova"});
+    }
+
+    static void journaledRun(const QString& folder)
+    {
+        MemoryFieldModel model;
+        model.setFolderPath(folder);
+        QString error;
+        const auto journal = JournalWriter::create(
+            JournalKind::Run, QFile::encodeName(QDir::cleanPath(folder)), error);
+        FolderRunOptions options;
+        options.journal = journal.get();
+        options.readAhead = false;
+        RenameFolder(model, options);
+    }
+
+    // Work in a child process, as another program run would do it; how the child ended.
+    template <typename Work> static int inChild(Work work)
+    {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            // Never back into the test runner, whatever the work throws.
+            try {
+                work();
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "child: %s\n", error.what());
+                ::_exit(3);
+            } catch (...) {
+                ::_exit(4);
+            }
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private slots:
+    void init()
+    {
+        m_state = std::make_unique<QTemporaryDir>();
+        m_music = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_STATE_HOME", m_state->path().toUtf8());
+        qputenv("XDG_RUNTIME_DIR", m_state->path().toUtf8());
+    }
+
+    // A run, then its undo: every file back byte for byte; a file created meanwhile under one
+    // old name is not replaced, and another file under one new name is not moved.
+    void undoRefusesWhatItMustNot()
+    {
+        add("01 one.mp3", {"One", "Nova"});
+        add("02 two.mp3", {"Two", "Nova"});
+        add("03 three.mp3", {"Three", "Nova"});
+        const Contents before = contents(m_music->path());
+        journaledRun(m_music->path());
+        QCOMPARE(contents(m_music->path()).keys(),
+                 (QList<QByteArray>{"Nova_One.mp3", "Nova_Three.mp3", "Nova_Two.mp3"}));
+        QVERIFY(testing::writeFile(m_music->filePath("01 one.mp3"), "newcomer"));
+        QVERIFY(QFile::remove(m_music->filePath("Nova_Two.mp3")));
+        // The impostor is as long as the song and has the song's last bytes but one.
+        QByteArray impostor = before.value("02 two.mp3");
+        impostor[impostor.size() - 1] = 'X';
+        QVERIFY(testing::writeFile(m_music->filePath("Nova_Two.mp3"), impostor));
+
+        const UndoReport report = undoNewest();
+        QCOMPARE(report.restored, 1);
+        QCOMPARE(report.notGivenBack, 2);
+        QCOMPARE(report.notRestored[0].reason,
+                 QStringLiteral("под новым именем теперь другой файл"));
+        QCOMPARE(report.notRestored[1].reason,
+                 QStringLiteral("прежнее имя теперь занято другим файлом"));
+        QCOMPARE(UndoSummaryText(report), QStringLiteral("2 файла не возвращено!"));
+        const Contents after = contents(m_music->path());
+        QCOMPARE(after.value("01 one.mp3"), QByteArray("newcomer"));
+        QCOMPARE(after.value("Nova_One.mp3"), before.value("01 one.mp3"));
+        QCOMPARE(after.value("Nova_Two.mp3"), impostor);
+        QCOMPARE(after.value("03 three.mp3"), before.value("03 three.mp3"));
+        // Not every file is back: the run stays undoable, and undoing again changes nothing.
+        Journal journal;
+        QString error;
+        QVERIFY(ReadJournal(newestJournal(), journal, error));
+        QVERIFY(!journal.undone);
+        undoNewest();
+        QCOMPARE(contents(m_music->path()), after);
+    }
+
+    void killedRunIsRestored_data()
+    {
+        QTest::addColumn<Drive>("drive");
+        for (const Drive drive : {Drive::Linux, Drive::Ntfs, Drive::Fat, Drive::Fusefat})
+            QTest::newRow(qPrintable(driveName(drive))) << drive;
+    }
+
+    // A run killed after any one of its steps, the journal's last write ahead in place: undoing
+    // from its journal puts every file back under its one old name, with nothing of Sorvane's
+    // left. Every step is tried, from the first until the run ends of itself.
+    void killedRunIsRestored()
+    {
+        QFETCH(Drive, drive);
+        int steps = 0;
+        for (int killAfter = 1;; ++killAfter) {
+            init();
+            addFiveSongs();
+            const Contents before = contents(m_music->path());
+            const QString folder = m_music->path();
+            const int status = inChild([&] {
+                installDrive(drive);
+                killAfterSteps(killAfter);
+                journaledRun(folder);
+            });
+            if (status == 0)
+                break;
+            QCOMPARE(status, 9);
+            ++steps;
+            ++g_mount; // the drive mounted anew: fusefat numbers its names afresh
+            const testing::SeamGuard seam;
+            installDrive(drive);
+            const UndoReport report = undoNewest();
+            QVERIFY2(report.allBack(), qPrintable(QStringLiteral("step %1: ").arg(killAfter) +
+                                                  reasons(report).join('\n')));
+            QVERIFY(report.interrupted);
+            QCOMPARE(contents(m_music->path()), before);
+        }
+        QVERIFY(steps >= 4); // a kill came between the steps of every kind of move
+    }
+
+    void killedUndoIsFinished_data()
+    {
+        QTest::addColumn<Drive>("drive");
+        for (const Drive drive : {Drive::Linux, Drive::Ntfs, Drive::Fat, Drive::Fusefat})
+            QTest::newRow(qPrintable(driveName(drive))) << drive;
+    }
+
+    // A complete run, then an undo killed between any two of its steps, then a second undo:
+    // every song back, none under two names or a name aside, no empty file left, times as before.
+    void killedUndoIsFinished()
+    {
+        QFETCH(Drive, drive);
+        int steps = 0;
+        for (int killAfter = 1;; ++killAfter) {
+            init();
+            addFiveSongs();
+            const Contents before = contents(m_music->path());
+            const QMap<QByteArray, qint64> timesBefore = times(m_music->path());
+            {
+                const testing::SeamGuard seam;
+                installDrive(drive);
+                journaledRun(m_music->path());
+                // The run changes names only.
+                QList<qint64> now = times(m_music->path()).values(), was = timesBefore.values();
+                std::sort(now.begin(), now.end());
+                std::sort(was.begin(), was.end());
+                QCOMPARE(now, was);
+            }
+            ++g_mount;
+            const int status = inChild([&] {
+                installDrive(drive);
+                killAfterSteps(killAfter);
+                undoNewest();
+            });
+            if (status == 0)
+                break;
+            QCOMPARE(status, 9);
+            ++steps;
+            ++g_mount;
+            const testing::SeamGuard seam;
+            installDrive(drive);
+            const UndoReport report = undoNewest();
+            QVERIFY2(report.allBack(), qPrintable(QStringLiteral("step %1: ").arg(killAfter) +
+                                                  reasons(report).join('\n')));
+            QCOMPARE(contents(m_music->path()), before);
+            QCOMPARE(times(m_music->path()), timesBefore);
+            Journal journal;
+            QString error;
+            QVERIFY(ReadJournal(newestJournal(), journal, error));
+            QVERIFY(journal.undone);
+        }
+        QVERIFY(steps >= 4);
+    }
+
+    void killedBetweenLinkAndUnlink_data()
+    {
+        QTest::addColumn<bool>("fakeLinks");
+        QTest::newRow("link counts kept (ntfs-3g)") << false;
+        QTest::newRow("link counts made up (sshfs)") << true;
+    }
+
+    // A move killed between link and unlink leaves the file under both names. The journal says
+    // the second name is Sorvane's: the next run finishes the move, and so does an undo, even
+    // where the drive shows two inodes with one link each. A link the user made stays.
+    void killedBetweenLinkAndUnlink()
+    {
+        QFETCH(bool, fakeLinks);
+        add("x1.mp3", {"One", "Nova"});
+        add("x2.mp3", {"Two", "Nova"});
+        const Contents before = contents(m_music->path());
+        // The user's own link: the file counts as named, and both names stay.
+        QCOMPARE(::link(QFile::encodeName(m_music->filePath("x2.mp3")),
+                        QFile::encodeName(m_music->filePath("Nova_Two.mp3"))),
+                 0);
+        static bool madeUp;
+        madeUp = fakeLinks;
+        const auto drive = [] {
+            Sys.renameat2 = testing::refuseNoReplaceFlag;
+            if (!madeUp)
+                return;
+            Sys.fstatat = [](int dir, const char* name, struct stat* info, int flags) {
+                const int result = ::fstatat(dir, name, info, flags);
+                if (result == 0 && S_ISREG(info->st_mode) && QByteArray(name).endsWith(".mp3")) {
+                    info->st_nlink = 1;
+                    info->st_ino = ino_t(fakeInode(name));
+                }
+                return result;
+            };
+        };
+        const QString folder = m_music->path();
+        QCOMPARE(inChild([&] {
+                     drive();
+                     Sys.linkat = [](int fd, const char* from, int td, const char* to, int flags) {
+                         const int result = ::linkat(fd, from, td, to, flags);
+                         if (std::strcmp(to, "Nova_One.mp3") == 0)
+                             ::_exit(9);
+                         return result;
+                     };
+                     journaledRun(folder);
+                 }),
+                 9);
+        QVERIFY(contents(m_music->path()).contains("Nova_One.mp3"));
+        QVERIFY(contents(m_music->path()).contains("x1.mp3"));
+        const testing::SeamGuard seam;
+        drive();
+        {
+            // The next run finishes the move.
+            MemoryFieldModel model;
+            model.setFolderPath(m_music->path());
+            const FolderReport report = RenameFolder(model);
+            // Where link counts are made up, the user's link looks like another file.
+            QCOMPARE(model.FailCount(), fakeLinks ? 1 : 0);
+            QCOMPARE(contents(m_music->path()).keys(),
+                     (QList<QByteArray>{"Nova_One.mp3", "Nova_Two.mp3", "x2.mp3"}));
+        }
+        // The undo gives the killed run's file its old name back, and leaves the user's link.
+        const UndoReport report = undoNewest();
+        QVERIFY2(report.allBack(), qPrintable(reasons(report).join('\n')));
+        Contents expected = before;
+        expected.insert("Nova_Two.mp3", before.value("x2.mp3"));
+        QCOMPARE(contents(m_music->path()), expected);
+    }
+
+    // What the start-up question and the list of runs need is found by looking alone: the empty
+    // reservation a killed run left is not removed until the user says Да.
+    void lookingChangesNothing()
+    {
+        add("x1.mp3", {"One", "Nova"});
+        const QString folder = m_music->path();
+        QCOMPARE(inChild([&] {
+                     Sys.renameat2 = testing::refuseNoReplaceFlag;
+                     Sys.linkat = testing::refuseHardLink;
+                     // Killed at the music's rename, not at the journal's own.
+                     Sys.renameat = [](int fd, const char* from, int td, const char* to) {
+                         if (QByteArray(to).endsWith(".mp3"))
+                             ::_exit(9);
+                         return ::renameat(fd, from, td, to);
+                     };
+                     journaledRun(folder);
+                 }),
+                 9);
+        const Contents killed = contents(m_music->path());
+        QVERIFY(killed.contains("Nova_One.mp3"));
+        QCOMPARE(killed.value("Nova_One.mp3"), QByteArray()); // the empty reservation
+        const StartUpScan scan = ScanJournalsAtStart();
+        QCOMPARE(contents(m_music->path()), killed);
+        QVERIFY2(scan.refused.empty(),
+                 qPrintable(scan.refused.empty() ? QString() : scan.refused.front().second));
+        // Nothing is under a new name: nothing to ask.
+        QVERIFY(scan.interrupted.empty());
+        QCOMPARE(scan.nothingToAsk.size(), std::size_t(1));
+        // The undo, asked for, removes the reservation once it is proven empty and Sorvane's.
+        const UndoReport report = undoNewest();
+        QVERIFY(report.allBack());
+        QCOMPARE(contents(m_music->path()).keys(), (QList<QByteArray>{"x1.mp3"}));
+        QCOMPARE(report.notes.size(), std::size_t(1));
+    }
+
+    // A stopped undo leaves the run undoable, says how many files it did not give back, and the
+    // next undo finishes it.
+    void stoppedUndoIsFinishedLater()
+    {
+        for (int i = 0; i < 6; ++i) {
+            const QByteArray name = "x" + QByteArray::number(i) + ".mp3";
+            add(name.constData(), {"Song " + QByteArray::number(i), "Nova"});
+        }
+        const Contents before = contents(m_music->path());
+        journaledRun(m_music->path());
+        struct StopAfter : UndoObserver {
+            int left = 2;
+            bool proceed(int, int, const QString&) override { return left-- > 0; }
+        } stopAfterTwo;
+        QString error;
+        auto undo = Undo::open(newestJournal(), error);
+        QVERIFY(undo);
+        const UndoReport stopped = undo->run(&stopAfterTwo);
+        undo.reset();
+        QVERIFY(stopped.stopped && !stopped.allBack());
+        QCOMPARE(stopped.restored, 2);
+        QCOMPARE(stopped.notGivenBack, 4);
+        QCOMPARE(UndoSummaryText(stopped), QStringLiteral("4 файла не возвращено!"));
+        QVERIFY(UndoSecondLine(stopped).startsWith(QStringLiteral("Остановлено: возвращено 2")));
+        const std::vector<RunInfo> runs = ListRuns();
+        QCOMPARE(runs.front().state, RunInfo::State::UndoUnfinished);
+        QVERIFY(runs.front().undoable());
+        const UndoReport finished = undoNewest();
+        QVERIFY(finished.allBack());
+        QCOMPARE(finished.restored, 4);
+        QCOMPARE(finished.alreadyBack, 2);
+        QCOMPARE(contents(m_music->path()), before);
+        QCOMPARE(ListRuns().front().state, RunInfo::State::Undone);
+    }
+
+    // With no room for the undo's records, that is known before anything moves.
+    void fullStateDisk()
+    {
+        add("x1.mp3", {"One", "Nova"});
+        journaledRun(m_music->path());
+        const Contents renamed = contents(m_music->path());
+        const testing::SeamGuard seam;
+        Sys.fallocate = [](int, int, off_t, off_t) {
+            errno = ENOSPC;
+            return -1;
+        };
+        QString error;
+        auto undo = Undo::open(newestJournal(), error);
+        QVERIFY(undo);
+        QString why;
+        QVERIFY(!undo->canRecord(why));
+        QVERIFY2(why.contains(SystemReason(ENOSPC)), qPrintable(why));
+        QCOMPARE(contents(m_music->path()), renamed);
+    }
+
+    // A folder another Sorvane is renaming in is left alone: its files stay undoable, and the
+    // run is not marked undone.
+    void heldFolderStaysUndoable()
+    {
+        add("x1.mp3", {"One", "Nova"});
+        journaledRun(m_music->path());
+        const Contents renamed = contents(m_music->path());
+        {
+            const OpenFolder folder(m_music->path());
+            FolderLock theirs;
+            int error = 0;
+            QCOMPARE(FolderLock::take(folder.fd(), theirs, error), FolderLock::Taken::Yes);
+            const UndoReport report = undoNewest();
+            QVERIFY(!report.allBack());
+            QVERIFY(reasons(report).join(' ').contains(QStringLiteral("другой Sorvane")));
+            QCOMPARE(contents(m_music->path()), renamed);
+        }
+        QVERIFY(ListRuns().front().undoable());
+        QVERIFY(undoNewest().allBack());
+    }
+
+    // A run whose folder is gone (a stick unplugged) is one line, and nothing is marked.
+    void folderGoneIsOneLine()
+    {
+        for (int i = 0; i < 5; ++i) {
+            const QByteArray name = "x" + QByteArray::number(i) + ".mp3";
+            add(name.constData(), {"Song " + QByteArray::number(i), "Nova"});
+        }
+        journaledRun(m_music->path());
+        const QString journal = newestJournal();
+        m_music->remove();
+        QString error;
+        auto undo = Undo::open(journal, error);
+        QVERIFY(undo);
+        const UndoReport report = undo->run();
+        undo.reset();
+        QVERIFY(!report.refusal.isEmpty());
+        QVERIFY(report.notRestored.empty());
+        QVERIFY(UndoSummaryText(report).startsWith(QStringLiteral("Прежние имена не возвращены")));
+        QVERIFY(ListRuns().front().undoable());
+    }
+};
+
+QTEST_GUILESS_MAIN(UndoTest)
+#include "tst_undo.moc"
