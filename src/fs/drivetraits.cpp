@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <map>
-#include <mutex>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 
@@ -45,15 +43,10 @@ const Entry Table[] = {
     {"fuse.fusefat", false, false, true},
 };
 
-// The mount's type by its id, from mountinfo: "36 25 0:32 / /media/x rw - fuse.sshfs ...".
+// The mount's type by its id, from mountinfo: "36 25 0:32 / /media/x rw - fuse.sshfs ...". Read
+// afresh every time: a stick unplugged and another plugged in get the same mount id.
 QByteArray typeOfMount(quint64 mountId)
 {
-    static std::mutex mutex;
-    static std::map<quint64, QByteArray> types;
-    const std::lock_guard<std::mutex> lock(mutex);
-    if (const auto found = types.find(mountId); found != types.end())
-        return found->second;
-    // A mount not seen yet: the table is read again, as mounts come and go.
     const FileDescriptor fd(Sys.openat(AT_FDCWD, "/proc/self/mountinfo", O_RDONLY | O_CLOEXEC, 0));
     if (!fd.isOpen())
         return QByteArray();
@@ -66,19 +59,16 @@ QByteArray typeOfMount(quint64 mountId)
             return QByteArray();
         text.append(buffer, got);
     }
-    types.clear();
     for (const QByteArray& line : text.split('\n')) {
         const QList<QByteArray> fields = line.split(' ');
         const qsizetype dash = fields.indexOf("-");
         if (fields.isEmpty() || dash < 0 || dash + 1 >= fields.size())
             continue;
         bool number = false;
-        const quint64 id = fields.first().toULongLong(&number);
-        if (number)
-            types[id] = fields[dash + 1];
+        if (fields.first().toULongLong(&number) == mountId && number)
+            return fields[dash + 1];
     }
-    const auto found = types.find(mountId);
-    return found == types.end() ? QByteArray() : found->second;
+    return QByteArray();
 }
 
 QByteArray typeOfMagic(long magic)

@@ -15,6 +15,9 @@ class OpenFolder;
 int KeepModifiedTime(const OpenFolder& folder, const char* name, qint64 before,
                      bool* setsTime = nullptr);
 
+// Sets the file's modification time (and its access time with it) to `time`, ns since the epoch.
+int PutModifiedTime(int dir, const char* name, qint64 time);
+
 // Whether renames in the folder are known to set a file's time: from the table, or seen.
 bool RenamesSetTime(const OpenFolder& folder);
 

@@ -44,6 +44,9 @@ std::unique_ptr<OpenFolder> OpenFolder::child(const OpenFolder& parent, const ch
     std::unique_ptr<OpenFolder> folder(new OpenFolder());
     folder->m_path = QDir(parent.path()).filePath(displayName(name));
     folder->m_fd = std::move(fd);
+    // The walk enters no other mount: a folder below is on its parent's drive, asked of once.
+    const DriveTraits& traits = parent.traits();
+    std::call_once(folder->m_traitsRead, [&] { folder->m_traits = traits; });
     return folder;
 }
 

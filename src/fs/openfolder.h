@@ -48,7 +48,9 @@ public:
     // False, with the system's code in `error`, when the system cannot say.
     bool identity(Identity& identity, int& error) const;
 
-    // What the drive keeps of a file across rename and remount; asked of the system once.
+    // What the drive keeps of a file across rename and remount; asked of the system once, for
+    // the folder opened by path: a folder opened below another is taken to be on its drive (the
+    // walk enters no other mount).
     const DriveTraits& traits() const;
 
     const QString& path() const { return m_path; }

@@ -322,10 +322,8 @@ private:
     {
         if (m_entry.time < 0 || ModifiedNs(now) == m_entry.time)
             return;
-        const struct timespec times[2] = {
-            {0, UTIME_OMIT}, {time_t(m_entry.time / 1000000000), long(m_entry.time % 1000000000)}};
-        if (Sys.utimensat(m_open.fd(), m_old.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
-            timeNotKept(errno);
+        if (const int error = PutModifiedTime(m_open.fd(), m_old.constData(), m_entry.time))
+            timeNotKept(error);
     }
 
     void timeNotKept(int error)

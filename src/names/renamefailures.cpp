@@ -31,6 +31,10 @@ const FailureKind LeftAside{[](int error) {
         .arg(SystemReason(error));
 }};
 
+const FailureKind ReadCrashed{[](int error) {
+    return QStringLiteral("тег не прочитан: %1").arg(SystemReason(error));
+}};
+
 const FailureKind FolderUnreadable{[](int error) {
     return QStringLiteral("папку не удалось открыть или прочитать: %1").arg(SystemReason(error));
 }};

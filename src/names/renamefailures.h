@@ -19,6 +19,7 @@ extern const FailureKind SourceGone;
 extern const FailureKind TypeUnreadable; // error: the listing could not tell what the entry is
 extern const FailureKind NotReached;     // the run was stopped before this file
 extern const FailureKind LeftAside;      // error: a step failed and the file keeps its name aside
+extern const FailureKind ReadCrashed;    // error: ENOMEM or EIO, what reading the tag threw
 
 // Why a folder of a tree was not entered, or its files not renamed.
 extern const FailureKind FolderUnreadable; // error: the system's code

@@ -26,6 +26,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
@@ -129,7 +130,14 @@ private:
             planned.outcome = read.outcome;
             if (!planned.outcome.ok())
                 continue;
-            const TagText tag = ParseTagBytes(read.bytes, m_decoder, m_wanted);
+            TagText tag;
+            try {
+                tag = ParseTagBytes(read.bytes, m_decoder, m_wanted);
+            } catch (const std::exception&) {
+                // A tag no parser could take is this file's failure, not the run's end.
+                planned.outcome = {&RenameFailure::ReadCrashed, EIO};
+                continue;
+            }
             if (tag.kind == TagKind::None) {
                 planned.outcome = {&TagFailure::NoTag, 0};
                 continue;

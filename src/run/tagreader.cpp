@@ -5,11 +5,17 @@
 #include "fs/openfolder.h"
 #include "names/renamefailures.h"
 
+#include <cerrno>
 #include <chrono>
+#include <new>
 #include <system_error>
 
 namespace sorvane
 {
+
+std::thread (*TagReader::StartThread)(std::function<void()> work) = [](std::function<void()> work) {
+    return std::thread(std::move(work));
+};
 
 TagReader::TagReader(const OpenFolder& root, const FolderTree& tree, bool ahead)
     : m_root(root), m_tree(tree), m_total(tree.files.size()), m_ahead(ahead && m_total > 1)
@@ -46,9 +52,14 @@ void TagReader::addReader()
     if (int(m_threads.size()) >= MostReaders)
         return;
     try {
-        m_threads.emplace_back([this] { readerLoop(); });
+        m_threads.push_back(StartThread([this] { readerLoop(); }));
     } catch (const std::system_error&) {
-        // No thread to be had: the readers there are go on.
+        // No thread to be had: the readers there are go on, and without any, the renaming thread
+        // reads each tag in turn.
+        if (m_threads.empty()) {
+            m_ahead = false;
+            m_chain = std::make_unique<FolderChain>(m_root, m_tree);
+        }
     }
 }
 
@@ -69,6 +80,18 @@ TagRead TagReader::read(FolderChain& chain, int& folder, const OpenFolder*& open
     return read;
 }
 
+TagRead TagReader::readOrFail(FolderChain& chain, int& folder, const OpenFolder*& open,
+                              Outcome& failure, int file) const
+{
+    try {
+        return read(chain, folder, open, failure, file);
+    } catch (const std::bad_alloc&) {
+        return {{&RenameFailure::ReadCrashed, ENOMEM}, TagBytes()};
+    } catch (const std::exception&) {
+        return {{&RenameFailure::ReadCrashed, EIO}, TagBytes()};
+    }
+}
+
 void TagReader::readerLoop()
 {
     // Each reader reopens folders on its own: descriptors are not shared between threads.
@@ -85,7 +108,7 @@ void TagReader::readerLoop()
             return;
         const int file = m_claimed++;
         lock.unlock();
-        TagRead tag = read(chain, folder, open, failure, file);
+        TagRead tag = readOrFail(chain, folder, open, failure, file);
         lock.lock();
         // The slot is free: the window never reaches past a file not yet handed over.
         const std::size_t slot = std::size_t(file % Window);
@@ -99,7 +122,7 @@ void TagReader::readerLoop()
 TagRead TagReader::next(int file)
 {
     if (!m_ahead)
-        return read(*m_chain, m_folder, m_open, m_folderFailure, file);
+        return readOrFail(*m_chain, m_folder, m_open, m_folderFailure, file);
     const std::size_t slot = std::size_t(file % Window);
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_filled[slot]) {

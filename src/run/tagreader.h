@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -48,16 +49,24 @@ public:
     // Reader threads started so far (0 when reading in turn).
     int readers() const;
 
+    // How a reader thread is started; tests put one here that fails as a system out of threads
+    // does.
+    static std::thread (*StartThread)(std::function<void()> work);
+
 private:
     TagRead read(FolderChain& chain, int& folder, const OpenFolder*& open, Outcome& failure,
                  int file) const;
+    // The same, with whatever the read throws made the file's failure, so no file can end the
+    // program or leave the run waiting for a tag that never comes.
+    TagRead readOrFail(FolderChain& chain, int& folder, const OpenFolder*& open, Outcome& failure,
+                       int file) const;
     void readerLoop();
     void addReader(); // with the lock held
 
     const OpenFolder& m_root;
     const FolderTree& m_tree;
     const int m_total;
-    const bool m_ahead;
+    bool m_ahead; // cleared, on the renaming thread, when no reader thread can be had
 
     // Reading in turn, on the renaming thread.
     std::unique_ptr<FolderChain> m_chain;

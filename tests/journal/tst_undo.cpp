@@ -128,6 +128,12 @@ void installDrive(Drive drive)
             info->st_ino = ino_t(fakeInode(nameOf(fd).constData()));
         return result;
     };
+    // fusefat says it set a time it was given with the access time left out, and did not.
+    Sys.utimensat = [](int dir, const char* name, const struct timespec times[2], int flags) {
+        if (times && times[0].tv_nsec == UTIME_OMIT)
+            return 0;
+        return ::utimensat(dir, name, times, flags);
+    };
     // A FUSE drive of a kind no table knows.
     Sys.fstatfs = [](int fd, struct statfs* info) {
         const int result = ::fstatfs(fd, info);

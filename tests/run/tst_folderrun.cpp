@@ -9,6 +9,9 @@
 #include "support/tagfiles.h"
 
 #include <QTemporaryDir>
+
+#include <atomic>
+#include <system_error>
 #include <QThread>
 #include <QtTest>
 
@@ -252,6 +255,58 @@ private slots:
         }
         QCOMPARE(m_model.FailCount(), 7);
         QCOMPARE(m_model.txtFile(), QStringLiteral("/earlier/file.mp3"));
+    }
+
+    void readersThatCannotBeHad_data()
+    {
+        QTest::addColumn<bool>("noThread");
+        QTest::newRow("no thread to be had") << true;
+        QTest::newRow("a reader that throws") << false;
+    }
+
+    // Reading ahead cannot hang the run or end the program: without a thread to read on, the
+    // run reads each tag in turn; whatever a reader throws is that file's failure, and the run
+    // goes on.
+    void readersThatCannotBeHad()
+    {
+        QFETCH(bool, noThread);
+        for (int i = 0; i < 40; ++i)
+            add(QStringLiteral("%1.mp3").arg(i, 2, 10, QLatin1Char('0')),
+                {"Song " + QByteArray::number(i), "Nova"});
+        const testing::SeamGuard seam;
+        const auto start = TagReader::StartThread;
+        if (noThread) {
+            TagReader::StartThread = [](std::function<void()>) -> std::thread {
+                throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+            };
+        } else {
+            // The seventh file's read throws, on whichever thread reads it.
+            static std::atomic<int> reads;
+            reads = 0;
+            Sys.pread = [](int fd, void* buffer, size_t count, off_t offset) -> ssize_t {
+                char link[64], target[4096] = {};
+                std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+                const bool song = ::readlink(link, target, sizeof target - 1) > 0 &&
+                                  QByteArray(target).endsWith(".mp3");
+                if (song && ++reads == 7)
+                    throw std::bad_alloc();
+                return ::pread(fd, buffer, count, offset);
+            };
+        }
+        m_model.setFolderPath(folder());
+        FolderRunOptions options;
+        options.readAhead = true;
+        const FolderReport report = RenameFolder(m_model, options);
+        TagReader::StartThread = start;
+        if (noThread) {
+            QCOMPARE(report.readers, 0);
+            QCOMPARE(m_model.FailCount(), 0);
+            QCOMPARE(names().filter(QStringLiteral("Nova_Song")).size(), 40);
+        } else {
+            QCOMPARE(m_model.FailCount(), 1);
+            QCOMPARE(report.notRenamed.front().outcome.failure, &RenameFailure::ReadCrashed);
+            QCOMPARE(names().filter(QStringLiteral("Nova_Song")).size(), 39);
+        }
     }
 };
 
