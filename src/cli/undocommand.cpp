@@ -105,7 +105,7 @@ int RunUndoCommand(Terminal& terminal, const QString& id)
         return 1;
     }
     print(report, terminal);
-    return report.allBack() && report.journalFailure.isEmpty() ? 0 : 1;
+    return report.allBack() && report.journalFailure.isEmpty() && !report.cut ? 0 : 1;
 }
 
 } // namespace sorvane

@@ -183,6 +183,7 @@ std::unique_ptr<JournalWriter> JournalWriter::reopen(const QString& path, QStrin
         return nullptr;
     }
     const qint64 whole = endOfWholeLines(fd, info.st_size);
+    writer->m_cutOff = whole >= 0 && whole < info.st_size;
     if (whole < 0 || (whole < info.st_size && Sys.ftruncate(fd, whole) != 0)) {
         error = QStringLiteral("не удалось дописать журнал %1: его последняя строка оборвана")
                     .arg(QuotedPath(path));

@@ -59,6 +59,8 @@ public:
 
     const QString& path() const { return m_path; }
     int written() const { return m_next; }
+    // Reopened, its last line had been cut short by a kill, and was cut off.
+    bool cutOff() const { return m_cutOff; }
     // The system's code of the first write that failed, else 0.
     int error() const { return m_error; }
 
@@ -74,6 +76,7 @@ private:
     int m_error = 0;
     bool m_closed = false;
     bool m_setsTimeMarked = false;
+    bool m_cutOff = false;
     std::string m_pending; // entries not yet written
 };
 

@@ -376,6 +376,7 @@ std::unique_ptr<Undo> Undo::open(const QString& path, QString& error)
     const FileDescriptor fd = OpenJournal(path, false, error);
     if (!fd.isOpen() || !ReadJournalFrom(fd.get(), path, undo->m_journal, error))
         return nullptr;
+    undo->m_journal.cutLine |= undo->m_writer->cutOff();
     const Journal& journal = undo->m_journal;
     if (journal.kind == JournalKind::Undo) {
         error =
@@ -407,6 +408,7 @@ UndoReport Undo::run(UndoObserver* observer)
     UndoReport report;
     report.folder = QFile::decodeName(m_journal.folder);
     report.interrupted = !m_journal.complete;
+    report.cut = m_journal.cutLine && !m_journal.complete;
     std::vector<int> errors;
     const FolderCheck check = CheckFolders({m_journal.folder}, FolderCheckMs, &errors).front();
     if (check != FolderCheck::Present) {
@@ -493,6 +495,9 @@ QString UndoSecondLine(const UndoReport& report)
                       "остальные.",
                       "Остановлено: возвращено %1 файлов; отмените ещё раз, чтобы вернуть "
                       "остальные.");
+    if (report.cut)
+        return QStringLiteral("Журнал переименования оборван на середине строки: файлы, "
+                              "переименованные после его последней целой записи, не найти.");
     if (report.interrupted)
         return QStringLiteral("Переименование было прервано: если после последней записи журнала "
                               "оно успело переименовать ещё файлы, их не найти.");

@@ -40,6 +40,9 @@ struct UndoReport {
     bool stopped = false;
     // The run did not end: renames it made after its last whole entry, if any, cannot be found.
     bool interrupted = false;
+    // Its journal ends in the middle of a line: an entry was being written, so a file may have
+    // been renamed that the journal cannot name.
+    bool cut = false;
     QString journalFailure; // the undo's own records stopped being written, and why
     // Set when nothing at all was done: the run's folder cannot be reached. One line.
     QString refusal;

@@ -206,6 +206,94 @@ private slots:
             QCOMPARE(real.first, dry.first);
         }
     }
+
+    // --runs lists what is kept, newest first, a line each beginning with the name --undo takes;
+    // --undo takes back the run named, refuses one older than a run not undone over the same
+    // folder (naming that run), and says in one line that a run's folder is gone.
+    void runsAndUndoByName()
+    {
+        QTemporaryDir journals, a, b;
+        fill(a.path(), QStringLiteral("good"));
+        fill(b.path(), QStringLiteral("good"));
+        const QStringList beforeA = state(a.path()), beforeB = state(b.path());
+        QCOMPARE(runSorvane({"--folder", a.path()}, journals.path()).exitCode, 0);
+        QTest::qWait(10);
+        QCOMPARE(runSorvane({"--folder", b.path()}, journals.path()).exitCode, 0);
+        QTest::qWait(10);
+        QCOMPARE(runSorvane({"--folder", a.path(), "--album"}, journals.path()).exitCode, 0);
+        const Run listed = runSorvane({"--runs"}, journals.path());
+        QCOMPARE(listed.exitCode, 0);
+        const QStringList lines = QString::fromUtf8(listed.out).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QStringList ids;
+        for (const QString& line : lines) {
+            ids << line.section(QStringLiteral("  "), 0, 0);
+            QVERIFY2(line.contains(QStringLiteral("2 файла")) &&
+                         line.endsWith(QStringLiteral("выполнено")),
+                     qPrintable(line));
+            QVERIFY(!ids.last().contains(QLatin1Char('/')));
+        }
+        QVERIFY(lines[0].contains(a.path()) && lines[1].contains(b.path()) &&
+                lines[2].contains(a.path()));
+
+        // The oldest renamed where the newest did, which is not undone: refused, named.
+        const Run refused = runSorvane({"--undo", ids[2]}, journals.path());
+        QCOMPARE(refused.exitCode, 2);
+        QVERIFY2(refused.err.contains(ids[0].toUtf8()), refused.err.constData());
+        // The one in the other folder goes back by its name; the newest stays.
+        const Run undone = runSorvane({"--undo", ids[1]}, journals.path());
+        QCOMPARE(undone.exitCode, 0);
+        QStringList nowB = state(b.path()), wasB = beforeB;
+        nowB.removeFirst();
+        wasB.removeFirst();
+        QCOMPARE(nowB, wasB);
+        QVERIFY(!QFile::exists(a.filePath(QStringLiteral("1.mp3"))));
+        QVERIFY(QString::fromUtf8(runSorvane({"--runs"}, journals.path()).out)
+                    .split('\n')[1]
+                    .endsWith(QStringLiteral("отменено")));
+        QCOMPARE(runSorvane({"--undo", "no-such-run"}, journals.path()).exitCode, 2);
+
+        // The folder gone, as a stick unplugged: one line, nothing marked.
+        const QString gone = a.path();
+        QVERIFY(a.remove());
+        const Run missing = runSorvane({"--undo"}, journals.path());
+        QCOMPARE(missing.exitCode, 1);
+        QCOMPARE(missing.err.count('\n'), 1);
+        QVERIFY2(missing.err.contains(gone.toUtf8()), missing.err.constData());
+        QVERIFY(QString::fromUtf8(runSorvane({"--runs"}, journals.path()).out)
+                    .section('\n', 0, 0)
+                    .contains(QStringLiteral("папка не найдена")));
+        Q_UNUSED(beforeA);
+    }
+
+    // A journal cut short in the middle of a line: --undo gives back what it names, says the
+    // rest cannot be found, and its exit status says the undo may not be whole.
+    void interruptedRunIsSaidSo()
+    {
+        QTemporaryDir journals, dir;
+        fill(dir.path(), QStringLiteral("good"));
+        QCOMPARE(runSorvane({"--folder", dir.path()}, journals.path()).exitCode, 0);
+        const QString journal =
+            QDir(journals.filePath(QStringLiteral("sorvane/runs")))
+                .entryInfoList({QStringLiteral("*.journal")}, QDir::Files)
+                .first()
+                .filePath();
+        QByteArray bytes = testing::readFile(journal);
+        bytes.truncate(bytes.indexOf("end\t") - 7); // the second entry cut in its middle
+        QFile cut(journal);
+        QVERIFY(cut.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        cut.write(bytes);
+        cut.close();
+        const Run undo = runSorvane({"--undo"}, journals.path());
+        QCOMPARE(undo.exitCode, 1);
+        const QStringList lines = QString::fromUtf8(undo.out).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[1], QStringLiteral("Прежние имена возвращены."));
+        QVERIFY2(lines[2].startsWith(QStringLiteral("Журнал переименования оборван")),
+                 qPrintable(lines[2]));
+        // The file whose entry was cut off stays under its new name: the user is told why.
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("Lumen_Red Sun.mp3"))));
+    }
 };
 
 QTEST_GUILESS_MAIN(FolderCommandTest)

@@ -959,6 +959,152 @@ private slots:
         QVERIFY(written);
         QCOMPARE(testing::readFile(saved), (expected + QLatin1Char('\n')).toUtf8());
     }
+
+    // A single rename is taken back by Ctrl+Z like a run, the newest first, whichever kind, and
+    // the question names what it takes back.
+    void singleRenameIsUndone()
+    {
+        const QString path = addFile(QStringLiteral("track01.mp3"), {"Blue Sky", "Nova"});
+        choose(path);
+        click("ReName");
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("Nova_Blue Sky.mp3")});
+        m_dialogs->answers.enqueue(Answer::Yes);
+        QTest::keySequence(m_window.get(), QKeySequence::Undo);
+        QVERIFY2(m_dialogs->questions.last().startsWith(
+                     QStringLiteral("Вернуть прежнее имя файлу, переименованному ")),
+                 qPrintable(m_dialogs->questions.last()));
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("track01.mp3")});
+        QCOMPARE(m_dialogs->summaries.last().text, QStringLiteral("Прежние имена возвращены."));
+        QTest::keySequence(m_window.get(), QKeySequence::Undo);
+        QCOMPARE(lastMessage().text, QStringLiteral("Нет переименования, которое можно отменить."));
+    }
+
+    // Cancel during an undo leaves the rest undoable, and says how many files are not back; a
+    // second undo finishes it.
+    void cancelledUndoIsFinishedByTheNext()
+    {
+        addSongsOnASlowStick(100);
+        const QStringList before = folderEntries();
+        m_dialogs->folderAnswers.enqueue(m_dir->path());
+        click("cmdFolder");
+        QCOMPARE(folderEntries().filter(QStringLiteral("Nova_")).size(), 100);
+        const testing::SeamGuard seam;
+        slowRenames();
+        m_dialogs->cancelAfterUpdates = m_dialogs->progressUpdates.size() + 3;
+        m_dialogs->answers.enqueue(Answer::Yes);
+        QTest::keySequence(m_window.get(), QKeySequence::Undo);
+        const Summary stopped = m_dialogs->summaries.last();
+        const int left = folderEntries().filter(QStringLiteral("Nova_")).size();
+        QVERIFY(left > 0 && left < 100);
+        QCOMPARE(stopped.text, Plural(left, "%1 файл не возвращён!", "%1 файла не возвращено!",
+                                      "%1 файлов не возвращено!"));
+        QVERIFY(stopped.secondLine.startsWith(QStringLiteral("Остановлено:")));
+        m_dialogs->cancelAfterUpdates = -1;
+        Sys = RealSystemCalls();
+        m_dialogs->answers.enqueue(Answer::Yes);
+        QTest::keySequence(m_window.get(), QKeySequence::Undo);
+        QCOMPARE(m_dialogs->summaries.last().text, QStringLiteral("Прежние имена возвращены."));
+        QCOMPARE(folderEntries(), before);
+    }
+
+    // Where the undo's own records cannot be written (the state disk full), the window says so
+    // before anything moves, and "Нет" moves nothing.
+    void undoOnAFullStateDisk()
+    {
+        addFile(QStringLiteral("a.mp3"), {"A", "Nova"});
+        m_dialogs->folderAnswers.enqueue(m_dir->path());
+        click("cmdFolder");
+        const QStringList renamed = folderEntries();
+        const testing::SeamGuard seam;
+        Sys.fallocate = [](int, int, off_t, off_t) {
+            errno = ENOSPC;
+            return -1;
+        };
+        m_dialogs->answers.enqueue(Answer::Yes); // take the run back
+        m_dialogs->answers.enqueue(Answer::No);  // not without records
+        QTest::keySequence(m_window.get(), QKeySequence::Undo);
+        QVERIFY2(m_dialogs->questions.last().startsWith(QStringLiteral("Журнал отмены не записан")),
+                 qPrintable(m_dialogs->questions.last()));
+        QCOMPARE(folderEntries(), renamed);
+        // "Да" goes on without them.
+        m_dialogs->answers.enqueue(Answer::Yes);
+        m_dialogs->answers.enqueue(Answer::Yes);
+        QTest::keySequence(m_window.get(), QKeySequence::Undo);
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("a.mp3")});
+    }
+
+    // The real boxes answer the keys people press: Return and Escape close the summary and keep
+    // the run; "Вернуть прежние имена" takes Tab and Space, or a click; Return on a question that
+    // would change files answers "Нет".
+    void keysOnTheRealBoxes()
+    {
+        Summary summary;
+        summary.text = QStringLiteral("Готово!");
+        summary.countLine = QStringLiteral("Переименовано 3 файла.");
+        summary.folder = m_dir->path();
+        summary.offerUndo = true;
+        summary.rows = DetailsTable({{"a.mp3", "Nova_A.mp3", "имя сокращено"}});
+        const auto press = [&](std::function<void(QWidget*)> keys) {
+            QTimer poll;
+            QString focused;
+            connect(&poll, &QTimer::timeout, [&] {
+                QWidget* box = QApplication::activeModalWidget();
+                if (!box || !box->isVisible())
+                    return;
+                poll.stop();
+                focused = QApplication::focusWidget() ? QApplication::focusWidget()->objectName()
+                                                      : QString();
+                keys(box);
+            });
+            poll.start(20);
+            const bool undo = QtDialogs().showSummary(m_window.get(), summary);
+            return std::make_pair(undo, focused);
+        };
+        const auto key = [](int code) {
+            return
+                [code](QWidget*) { QTest::keyClick(QApplication::focusWidget(), Qt::Key(code)); };
+        };
+        // With details to show, and without (then the buttons are all there is to focus).
+        for (const bool details : {true, false}) {
+            if (!details)
+                summary.rows = DetailsTable();
+            const auto [afterReturn, focused] = press(key(Qt::Key_Return));
+            QVERIFY(!afterReturn);
+            QCOMPARE(focused, QStringLiteral("ok"));
+            QVERIFY(!press(key(Qt::Key_Enter)).first);
+            QVERIFY(!press(key(Qt::Key_Escape)).first);
+            // Tab to the undo button: Return still closes the box and keeps the run...
+            const auto tabTo = [](const char* name, int then) {
+                return [name, then](QWidget* box) {
+                    for (int i = 0;
+                         i < 8 && QApplication::focusWidget() &&
+                         QApplication::focusWidget()->objectName() != QLatin1String(name);
+                         ++i)
+                        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : box,
+                                    Qt::Key(then));
+                };
+            };
+            QVERIFY(!press(tabTo("undo", Qt::Key_Return)).first);
+            // ... Space presses it, as does a click.
+            QVERIFY(press(tabTo("undo", Qt::Key_Space)).first);
+            QVERIFY(press([](QWidget* box) {
+                        QTest::mouseClick(box->findChild<QPushButton*>(QStringLiteral("undo")),
+                                          Qt::LeftButton);
+                    }).first);
+        }
+
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                poll.stop();
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            }
+        });
+        poll.start(20);
+        QCOMPARE(QtDialogs().askYesNo(m_window.get(), QStringLiteral("Вернуть прежние имена?")),
+                 Answer::No);
+    }
 };
 
 QTEST_MAIN(MainWindowTest)

@@ -1,6 +1,7 @@
 #include "run/fieldmodel.h"
 #include "run/folderrun.h"
 #include "walk/foldertree.h"
+#include "fs/folderlock.h"
 #include "fs/openfolder.h"
 #include "names/renamefailures.h"
 #include "support/syscallseam.h"
@@ -90,6 +91,9 @@ private slots:
             {"tmpfs/m.mp3", Fate::NotEntered, &RenameFailure::OtherMount, true},
             {"self/top.mp3", Fate::NotEntered, &RenameFailure::FolderWalked, true},
             {"swapped/s.mp3", Fate::Untouched, nullptr, false},
+            // Another Sorvane renames in it: left alone, with everything below it.
+            {"held/x.mp3", Fate::NotEntered, &RenameFailure::FolderHeld, false},
+            {"held/below/y.mp3", Fate::Untouched, nullptr, false},
         };
         put("top.mp3", song("top"));
         put("Artist/one.mp3", song("one"));
@@ -98,6 +102,12 @@ private slots:
         put(".hidden/h.mp3", song("h"));
         put("locked/l.mp3", song("l"));
         put("swapped/s.mp3", song("s"));
+        put("held/x.mp3", song("x"));
+        put("held/below/y.mp3", song("y"));
+        const OpenFolder held(m_root + QStringLiteral("/held"));
+        FolderLock theirs;
+        int lockError = 0;
+        QCOMPARE(FolderLock::take(held.fd(), theirs, lockError), FolderLock::Taken::Yes);
         QDir().mkpath(m_root + QStringLiteral("/empty"));
         // A link to a folder outside the tree: never followed.
         const QString outside = m_base.filePath(QStringLiteral("outside"));
@@ -196,8 +206,35 @@ private slots:
                  qPrintable(reasons.join('\n')));
         QCOMPARE(model.FailCount(), 1); // only the swapped folder's file; folders are no files
         QVERIFY(QFile::exists(m_root + QStringLiteral("/swapped.old/s.mp3")));
+        // Done, the run holds no folder: another run can have each at once.
+        for (const QString& each : {m_root, m_root + QStringLiteral("/Artist/Album")}) {
+            const OpenFolder open(each);
+            FolderLock lock;
+            QCOMPARE(FolderLock::take(open.fd(), lock, lockError), FolderLock::Taken::Yes);
+        }
         if (!root)
             QSKIP("a tmpfs and a bind mount inside the tree need root: those rows not run");
+    }
+
+    // A chosen folder another Sorvane renames in refuses the whole run, as the window and the
+    // terminal say it; once let go, it can be had.
+    void heldChosenFolderRefusesTheRun()
+    {
+        QTemporaryDir dir;
+        QVERIFY(testing::writeFile(dir.filePath(QStringLiteral("a.mp3")), song("a")));
+        const OpenFolder folder(dir.path());
+        {
+            const FolderTree first = WalkFolder(folder, false);
+            try {
+                WalkFolder(folder, true);
+                QFAIL("a second walk of a held folder went on");
+            } catch (const FolderHeld& held) {
+                QCOMPARE(held.message(),
+                         QStringLiteral("Папку «%1» сейчас переименовывает другой Sorvane.")
+                             .arg(dir.path()));
+            }
+        }
+        QCOMPARE(WalkFolder(folder, false).files.size(), 1);
     }
 
     // Ten thousand empty folders: walked, no question, and the run is the chosen folder's.
