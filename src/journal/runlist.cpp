@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
@@ -173,42 +174,73 @@ QString RunTimeText(const RunInfo& run)
 std::vector<FolderCheck> CheckFolders(const std::vector<QByteArray>& folders, int waitMs,
                                       std::vector<int>* errors)
 {
+    // Each folder once, by a few threads taking them in turn: a thread stuck on a dead mount
+    // holds up only itself, and the caller waits no longer than it said.
     struct Shared {
         std::mutex mutex;
         std::condition_variable done;
+        std::vector<QByteArray> unique;
         std::vector<FolderCheck> checks;
         std::vector<int> errors;
-        int left = 0;
+        std::size_t next = 0;
+        std::size_t left = 0;
     };
     const auto shared = std::make_shared<Shared>();
-    shared->checks.assign(folders.size(), FolderCheck::NoAnswer);
-    shared->errors.assign(folders.size(), 0);
-    shared->left = int(folders.size());
-    for (std::size_t i = 0; i < folders.size(); ++i) {
-        // A copy each: a thread stuck in the kernel may outlive the call, and the caller.
-        const auto check = [shared, i, folder = folders[i]] {
+    std::map<QByteArray, std::size_t> index;
+    std::vector<std::size_t> of;
+    for (const QByteArray& folder : folders) {
+        const auto [at, added] = index.emplace(folder, shared->unique.size());
+        if (added)
+            shared->unique.push_back(folder);
+        of.push_back(at->second);
+    }
+    shared->checks.assign(shared->unique.size(), FolderCheck::NoAnswer);
+    shared->errors.assign(shared->unique.size(), 0);
+    shared->left = shared->unique.size();
+    const auto work = [shared] {
+        for (;;) {
+            std::size_t i;
+            QByteArray folder;
+            {
+                const std::lock_guard<std::mutex> lock(shared->mutex);
+                if (shared->next >= shared->unique.size())
+                    return;
+                i = shared->next++;
+                folder = shared->unique[i];
+            }
             struct stat info = {};
-            const bool present =
-                Sys.fstatat(AT_FDCWD, folder.constData(), &info, 0) == 0 && S_ISDIR(info.st_mode);
+            const bool present = Sys.fstatat(AT_FDCWD, folder.constData(), &info, 0) == 0 &&
+                                 S_ISDIR(info.st_mode);
             const int error = present ? 0 : (errno ? errno : ENOTDIR);
             const std::lock_guard<std::mutex> lock(shared->mutex);
             shared->checks[i] = present ? FolderCheck::Present : FolderCheck::Missing;
             shared->errors[i] = error;
             --shared->left;
             shared->done.notify_all();
-        };
+        }
+    };
+    constexpr std::size_t Threads = 8;
+    for (std::size_t t = 0; t < std::min(Threads, shared->unique.size()); ++t) {
         try {
-            std::thread(check).detach();
+            std::thread(work).detach();
         } catch (const std::system_error&) {
-            check(); // no thread to be had: asked here, unbounded
+            if (t == 0)
+                work(); // no thread to be had: asked here, unbounded
+            break;
         }
     }
-    std::unique_lock<std::mutex> lock(shared->mutex);
-    shared->done.wait_for(lock, std::chrono::milliseconds(waitMs),
-                          [&shared] { return shared->left == 0; });
-    if (errors)
-        *errors = shared->errors;
-    return shared->checks;
+    std::vector<FolderCheck> checks;
+    {
+        std::unique_lock<std::mutex> lock(shared->mutex);
+        shared->done.wait_for(lock, std::chrono::milliseconds(waitMs),
+                              [&shared] { return shared->left == 0; });
+        for (const std::size_t i : of) {
+            checks.push_back(shared->checks[i]);
+            if (errors)
+                errors->push_back(shared->errors[i]);
+        }
+    }
+    return checks;
 }
 
 } // namespace sorvane
