@@ -1,6 +1,7 @@
 #include "ui/frmmain.h"
 
 #include "base/error.h"
+#include "base/plural.h"
 #include "base/stoppolicy.h"
 #include "fs/openfolder.h"
 #include "journal/journalfiles.h"
@@ -410,10 +411,10 @@ void frmMain::runTree(const OpenFolder& root, FolderTree tree)
         tree.keepChosenFolderOnly(); // no question, and the run is what it always was
     } else {
         const Answer answer = m_dialogs.ask(
-            this, QStringLiteral("В подпапках тоже есть MP3-файлы: %1 в %2 папках. Переименовать "
-                                 "и их?")
+            this, QStringLiteral("В подпапках тоже есть MP3-файлы: %1 %2. Переименовать и их?")
                       .arg(tree.filesBelow())
-                      .arg(tree.foldersBelowWithFiles()));
+                      .arg(Plural(tree.foldersBelowWithFiles(), "в %1 папке", "в %1 папках",
+                                  "в %1 папках")));
         if (answer == Answer::Cancel)
             return;
         if (answer == Answer::No)

@@ -70,7 +70,7 @@ void UndoFlow::offerNewest()
             ? QStringLiteral("Вернуть прежнее имя файлу, переименованному %1 в "
                              "папке %2?")
                   .arg(RunTimeText(*run), folderText(run->folder))
-            : QStringLiteral("Вернуть прежние имена переименования %1 в папке "
+            : QStringLiteral("Вернуть прежние имена переименования от %1 в папке "
                              "%2 (%3)?")
                   .arg(RunTimeText(*run), folderText(run->folder), filesText(run->files));
     if (m_dialogs.askYesNo(&m_window, what) == Answer::Yes)

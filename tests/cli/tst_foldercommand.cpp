@@ -1,6 +1,9 @@
 #include "cli/commandline.h"
 #include "cli/foldercommand.h"
 #include "cli/terminal.h"
+#include "run/fieldmodel.h"
+#include "run/renamefile.h"
+#include "run/tagloading.h"
 #include "support/tagfiles.h"
 
 #include <QProcess>
@@ -293,6 +296,27 @@ private slots:
                  qPrintable(lines[2]));
         // The file whose entry was cut off stays under its new name: the user is told why.
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("Lumen_Red Sun.mp3"))));
+    }
+
+    // A single rename made in the window is taken back from a terminal like a run.
+    void singleRenameUndoneFromTheTerminal()
+    {
+        QTemporaryDir journals, dir;
+        fill(dir.path(), QStringLiteral("good"));
+        qputenv("XDG_STATE_HOME", journals.path().toUtf8());
+        MemoryFieldModel model;
+        model.setTxtFile(dir.filePath(QStringLiteral("1.mp3")));
+        model.setFolderPath(dir.path());
+        ReadTag(model);
+        QCOMPARE(RenameFile(model, true).outcome, RenameOutcome::Renamed);
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("Nova_Blue Sky.mp3"))));
+        const Run listed = runSorvane({"--runs"}, journals.path());
+        QVERIFY2(listed.out.contains("1 файл  выполнено"), listed.out.constData());
+        const Run undo = runSorvane({"--undo"}, journals.path());
+        QCOMPARE(undo.exitCode, 0);
+        QCOMPARE(QString::fromUtf8(undo.out),
+                 QStringLiteral("\"Nova_Blue Sky.mp3\" -> \"1.mp3\"\nПрежние имена возвращены.\n"));
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("1.mp3"))));
     }
 };
 

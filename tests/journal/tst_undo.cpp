@@ -613,6 +613,34 @@ private slots:
         QVERIFY(UndoSummaryText(report).startsWith(QStringLiteral("Прежние имена не возвращены")));
         QVERIFY(ListRuns().front().undoable());
     }
+
+    // A journal whose record names a file outside the run's folder is refused whole, at start-up
+    // as at an undo: the empty file it names outside stays, and so does everything inside.
+    void journalReachingOutsideIsRefused()
+    {
+        add("x1.mp3", {"One", "Nova"});
+        const QString outside = m_state->filePath(QStringLiteral("outside.mp3"));
+        QVERIFY(testing::writeFile(outside, QByteArray()));
+        journaledRun(m_music->path());
+        const Contents renamed = contents(m_music->path());
+        // The journal, made to say a kill left a reservation one folder up.
+        QFile journal(newestJournal());
+        QByteArray bytes = testing::readFile(journal.fileName());
+        bytes.replace("end\tcomplete\t1\n", "reserve\t0\t../" +
+                                                 QFile::encodeName(QFileInfo(outside).fileName()) + '\n');
+        QVERIFY(journal.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        journal.write(bytes);
+        journal.close();
+        const StartUpScan scan = ScanJournalsAtStart();
+        QCOMPARE(scan.refused.size(), std::size_t(1));
+        QVERIFY2(scan.refused.front().second.contains(QStringLiteral("за пределы")),
+                 qPrintable(scan.refused.front().second));
+        QVERIFY(scan.interrupted.empty() && scan.nothingToAsk.empty());
+        QString error;
+        QVERIFY(!Undo::open(newestJournal(), error));
+        QVERIFY(QFile::exists(outside));
+        QCOMPARE(contents(m_music->path()), renamed);
+    }
 };
 
 QTEST_GUILESS_MAIN(UndoTest)

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -240,7 +241,7 @@ private slots:
         int refused = 0;
         for (int round = 0; round < rounds; ++round) {
             const QString folder = mount.point() + QStringLiteral("/round%1").arg(round);
-            QDir().mkpath(folder);
+            QVERIFY(QDir().mkpath(folder));
             const Contents before = makeSongs(folder, files);
             QProcess first, second;
             QElapsedTimer clock;
@@ -282,7 +283,7 @@ private slots:
         const Program program(base.path());
         const QString root = mount.point() + QStringLiteral("/music");
         const QString album = root + QStringLiteral("/Artist/Album");
-        QDir().mkpath(album);
+        QVERIFY(QDir().mkpath(album));
         Contents before = makeSongs(root + QStringLiteral("/Artist"), files);
         const Contents inAlbum = makeSongs(album, files);
         before = contents(root);
@@ -324,7 +325,7 @@ private slots:
             QSKIP(qPrintable(mount.skipReason()));
         const Program program(base.path());
         const QString folder = mount.point() + QStringLiteral("/music");
-        QDir().mkpath(folder);
+        QVERIFY(QDir().mkpath(folder));
         const Contents before = makeSongs(folder, files);
         const QMap<QString, qint64> timesBefore = times(folder);
         QTest::qSleep(2100); // a time set "now" by a rename would show
@@ -374,6 +375,40 @@ private slots:
                                                             whatIsWrong(now, before))));
             }
         }
+        const QString fault = mount.unmountAndCheck();
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    }
+
+    // A run whose folder is on a network mount that no longer answers (its sshfs stopped, as on a
+    // dropped connection) is listed at once, its folder said not to answer.
+    void runsAnswerBesideADeadMount()
+    {
+        const DriveKind* ssh = nullptr;
+        for (const DriveKind& kind : DriveKinds) {
+            if (kind.way == DriveKind::Ssh)
+                ssh = &kind;
+        }
+        QTemporaryDir base;
+        Mount mount(*ssh, base.path());
+        if (!mount.skipReason().isEmpty())
+            QSKIP(qPrintable(mount.skipReason()));
+        const Program program(base.path());
+        const QString folder = mount.point() + QStringLiteral("/music");
+        QVERIFY(QDir().mkpath(folder));
+        makeSongs(folder, 6);
+        QVERIFY(program.run({QStringLiteral("--folder"), folder}).code <= 1);
+        QVERIFY(::kill(mount.driverPid(), SIGSTOP) == 0);
+        // Past the kernel's cache of the folder's attributes (a second), every look at it waits
+        // for the stopped driver.
+        QTest::qSleep(2500);
+        QElapsedTimer clock;
+        clock.start();
+        const Program::Ended listed = program.run({QStringLiteral("--runs")});
+        const qint64 took = clock.elapsed();
+        ::kill(mount.driverPid(), SIGCONT);
+        QCOMPARE(listed.code, 0);
+        QVERIFY2(listed.out.contains("папка не отвечает"), listed.out.constData());
+        QVERIFY2(took < 1500, qPrintable(QString::number(took)));
         const QString fault = mount.unmountAndCheck();
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
     }

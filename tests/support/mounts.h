@@ -99,6 +99,7 @@ public:
 
     const QString& skipReason() const { return m_skip; }
     const QString& point() const { return m_point; }
+    qint64 driverPid() const { return m_driver.processId(); }
 
     // Unmounted and mounted again, as a stick is unplugged and plugged in: what the drive keeps
     // of a file is what is on the disk. Empty, or what failed.
@@ -240,7 +241,19 @@ private:
         if (!isMountPoint(m_point))
             return m_driver.program() + QStringLiteral(" could not mount: ") + log();
         m_mounted = true;
-        return QString();
+        // Mounted is not yet answering: a file made and removed says the drive is there.
+        const QString probe = m_point + QStringLiteral("/.ready");
+        while (clock.elapsed() < 20000) {
+            QFile file(probe);
+            if (file.open(QIODevice::WriteOnly) && file.write("x") == 1) {
+                file.close();
+                if (QFile::remove(probe))
+                    return QString();
+            }
+            QThread::msleep(50);
+        }
+        return m_driver.program() + QStringLiteral(" mounted a drive that does not answer: ") +
+               log();
     }
 
     QString log() const

@@ -178,7 +178,7 @@ private slots:
                           Qt::LeftButton);
         QCOMPARE(dialogs.questions,
                  QStringList{QStringLiteral(
-                     "В подпапках тоже есть MP3-файлы: 1 в 1 папках. Переименовать и их?")});
+                     "В подпапках тоже есть MP3-файлы: 1 в 1 папке. Переименовать и их?")});
 
         const auto musicAfter = snapshot(m_music);
         // Every file's bytes are still in the folder, each exactly once.
