@@ -344,7 +344,7 @@ private slots:
     {
         const testing::SeamGuard seam;
         Sys.flock = [](int fd, int operation) {
-            if (operation == LOCK_EX) {
+            if (operation & LOCK_EX) {
                 // A probe's shared lock, taken just before the writer's, let go a moment later.
                 char path[64];
                 std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
