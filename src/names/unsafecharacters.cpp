@@ -1,0 +1,100 @@
+#include "names/unsafecharacters.h"
+
+#include "names/renamefailures.h"
+
+#include <cerrno>
+
+namespace sorvane
+{
+
+namespace
+{
+
+// "/" is refused everywhere: the name rules see it before any drive does.
+const QLatin1String Unsafe("/\\|:?*\"<>");
+
+} // namespace
+
+QChar FirstUnsafeCharacter(QStringView text)
+{
+    for (const QChar c : text) {
+        if (Unsafe.contains(c))
+            return c;
+    }
+    return QChar();
+}
+
+bool HasUnsafeCharacter(QStringView text)
+{
+    return !FirstUnsafeCharacter(text).isNull();
+}
+
+QString ReplaceUnsafe(const QString& part)
+{
+    // A part without such a character is left as it is, spaces and all.
+    if (!HasUnsafeCharacter(part))
+        return part;
+    QString out;
+    out.reserve(part.size() + 4);
+    for (qsizetype i = 0; i < part.size(); ++i) {
+        const QChar c = part.at(i);
+        switch (c.unicode()) {
+        case '/':
+        case '\\':
+        case '|':
+            out += QLatin1Char('-');
+            break;
+        case ':':
+            if (i + 1 < part.size() && part.at(i + 1) == QLatin1Char(' '))
+                out += QLatin1String(" -"); // the space after it stays
+            else
+                out += QLatin1Char('-');
+            break;
+        case '?':
+        case '*':
+            break;
+        case '"':
+            out += QLatin1Char('\'');
+            break;
+        case '<':
+            out += QLatin1Char('(');
+            break;
+        case '>':
+            out += QLatin1Char(')');
+            break;
+        default:
+            out += c;
+        }
+    }
+    // Two spaces in a row, as "A ? B" leaves them, become one; none stays at the end.
+    QString tidy;
+    tidy.reserve(out.size());
+    for (const QChar c : std::as_const(out)) {
+        if (c == QLatin1Char(' ') && tidy.endsWith(QLatin1Char(' ')))
+            continue;
+        tidy += c;
+    }
+    while (tidy.endsWith(QLatin1Char(' ')))
+        tidy.chop(1);
+    return tidy;
+}
+
+NameParts ReplaceUnsafe(const NameParts& parts)
+{
+    NameParts replaced = parts;
+    for (QString& text : replaced.text)
+        text = ReplaceUnsafe(text);
+    return replaced;
+}
+
+bool RefusedForCharacter(const Outcome& outcome, const QString& name, bool sourceStillThere)
+{
+    if (outcome.failure == &RenameFailure::NameHasSeparator)
+        return true;
+    if (outcome.failure != &RenameFailure::RenameFailed || !HasUnsafeCharacter(name))
+        return false;
+    return outcome.error == EINVAL || outcome.error == EPERM ||
+           (outcome.error == ENOENT && sourceStillThere);
+}
+
+} // namespace sorvane
