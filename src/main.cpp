@@ -1,3 +1,4 @@
+#include "base/openfiles.h"
 #include "cli/clistart.h"
 #include "cli/commandline.h"
 #include "ui/startup.h"
@@ -20,6 +21,7 @@ void print(std::FILE* stream, const QString& text)
 // The window, or a run from a terminal; help and version need neither a display nor Qt's start.
 int main(int argc, char* argv[])
 {
+    sorvane::RaiseOpenFileLimit();
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);

@@ -20,10 +20,11 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     const QCommandLineOption year(QStringLiteral("year"));
     const QCommandLineOption subfolders(QStringLiteral("subfolders"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
+    const QCommandLineOption replaceUnsafe(QStringLiteral("replace-unsafe"));
     const QCommandLineOption codePage(QStringLiteral("codepage"), QString(),
                                       QStringLiteral("NAME"));
-    parser.addOptions(
-        {help, version, undo, runs, folder, album, year, subfolders, dryRun, codePage});
+    parser.addOptions({help, version, undo, runs, folder, album, year, subfolders, dryRun,
+                       replaceUnsafe, codePage});
     CommandLine command;
     const auto mistake = [&command](const QString& error) {
         command.action = CommandLine::Mistake;
@@ -42,7 +43,8 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     }
     const QStringList files = parser.positionalArguments();
     const bool runOptions = parser.isSet(album) || parser.isSet(year) || parser.isSet(subfolders) ||
-                            parser.isSet(dryRun) || parser.isSet(codePage);
+                            parser.isSet(dryRun) || parser.isSet(replaceUnsafe) ||
+                            parser.isSet(codePage);
     if (parser.isSet(undo) || parser.isSet(runs)) {
         if (parser.isSet(undo) && parser.isSet(runs))
             return mistake(QStringLiteral("--undo and --runs go one at a time"));
@@ -65,6 +67,7 @@ CommandLine ParseCommandLine(const QStringList& arguments)
         command.year = parser.isSet(year);
         command.subfolders = parser.isSet(subfolders);
         command.dryRun = parser.isSet(dryRun);
+        command.replaceUnsafe = parser.isSet(replaceUnsafe);
         if (parser.isSet(codePage)) {
             command.codePage = CodePageForName(parser.value(codePage));
             if (command.codePage == 0)
@@ -74,8 +77,8 @@ CommandLine ParseCommandLine(const QStringList& arguments)
         return command;
     }
     if (runOptions)
-        return mistake(QStringLiteral("--album, --year, --subfolders, --dry-run and --codepage "
-                                      "go with --folder"));
+        return mistake(QStringLiteral("--album, --year, --subfolders, --dry-run, --replace-unsafe "
+                                      "and --codepage go with --folder"));
     if (files.size() > 1)
         return mistake(QStringLiteral("only one FILE can be opened"));
     command.file = files.value(0);
@@ -87,7 +90,7 @@ QString HelpText()
     return QStringLiteral(
         "Usage: sorvane [FILE]\n"
         "       sorvane --folder DIR [--album] [--year] [--subfolders] [--dry-run]\n"
-        "               [--codepage NAME]\n"
+        "               [--replace-unsafe] [--codepage NAME]\n"
         "       sorvane --runs\n"
         "       sorvane --undo [RUN]\n"
         "Renames MP3 files after their tags (ID3v1, ID3v2, APEv2): in a window, or a whole\n"
@@ -104,6 +107,10 @@ QString HelpText()
         "                   with the folder as it stands. What only the rename itself finds\n"
         "                   out (permissions, a name the drive refuses, a file changed\n"
         "                   meanwhile) it cannot foresee.\n"
+        "  --replace-unsafe make the names with characters a drive may refuse replaced:\n"
+        "                   / \\ | -> -, \": \" -> \" - \", other : -> -, ? and * left out,\n"
+        "                   \" -> ', < -> (, > -> ); \"/\" everywhere, the rest on FAT and\n"
+        "                   exFAT drives, which refuse them\n"
         "  --codepage NAME  read 8-bit tag text in this code page (windows-1251, cp1251,\n"
         "                   932, ...) instead of the one the locale gives\n"
         "  --runs           list the kept runs and single renames, newest first: the RUN\n"

@@ -16,12 +16,13 @@ struct CommandLine {
     bool year = false;
     bool subfolders = false;
     bool dryRun = false;
+    bool replaceUnsafe = false; // characters the folder's drive may refuse replaced by the table
     int codePage = 0; // 8-bit tag text; 0 for the locale's
     QString error;    // Mistake: what is wrong, for the user
 };
 
-// sorvane [FILE] | --folder DIR [--album] [--year] [--subfolders] [--dry-run] [--codepage NAME]
-// | --runs | --undo [RUN] | --help | --version. Needs no QCoreApplication.
+// sorvane [FILE] | --folder DIR [--album] [--year] [--subfolders] [--dry-run] [--replace-unsafe]
+// [--codepage NAME] | --runs | --undo [RUN] | --help | --version. Needs no QCoreApplication.
 CommandLine ParseCommandLine(const QStringList& arguments);
 
 // The usage text --help prints.

@@ -9,6 +9,7 @@
 #include "journal/moverecords.h"
 #include "names/namerules.h"
 #include "names/renamefailures.h"
+#include "names/unsafecharacters.h"
 #include "walk/foldertree.h"
 
 #include <QDir>
@@ -163,9 +164,10 @@ RenameResult RenameToName(const OpenFolder& fromFolder, const char* from,
     return result;
 }
 
-RenamedFile RenameFile(FieldModel& model, bool journaled)
+RenamedFile RenameFile(FieldModel& model, bool journaled, bool replaceUnsafe)
 {
-    const NameVerdict verdict = DecideName(SelectedParts(model));
+    const NameParts selected = SelectedParts(model);
+    const NameVerdict verdict = DecideName(replaceUnsafe ? ReplaceUnsafe(selected) : selected);
     if (verdict.refused.failure == &RenameFailure::NothingSelected) {
         model.countFailure();
         RenamedFile nothing;
@@ -179,8 +181,17 @@ RenamedFile RenameFile(FieldModel& model, bool journaled)
         return Error(QStringLiteral("Не удалось переименовать %1 в «%2»: %3.")
                          .arg(QuotedPath(source), name, Reason(outcome)));
     };
-    if (!verdict.refused.ok())
+    // The name the file would get with the characters replaced, for the user to choose.
+    const auto replaced = [&selected] {
+        const NameVerdict other = DecideName(ReplaceUnsafe(selected));
+        return other.ok() ? other.name : QString();
+    };
+    if (!verdict.refused.ok()) {
+        if (!replaceUnsafe && verdict.refused.failure == &RenameFailure::NameHasSeparator)
+            throw CharacterRefused(refuse(verdict.refused).message(), QLatin1Char('/'),
+                                   replaced());
         throw refuse(verdict.refused);
+    }
     const QFileInfo sourceInfo(source);
     if (QDir::isRelativePath(source) || sourceInfo.fileName().isEmpty()) {
         throw Error(QStringLiteral("Не удалось переименовать %1: это не полный путь к файлу.")
@@ -237,8 +248,13 @@ RenamedFile RenameFile(FieldModel& model, bool journaled)
                                    "именем %4.")
                         .arg(QuotedPath(source), name, Reason(result.outcome), QuotedPath(now)));
     }
-    if (!result.outcome.ok())
+    if (!result.outcome.ok()) {
+        if (!replaceUnsafe &&
+            RefusedForCharacter(result.outcome, name, sourceExists(*fromFolder, from.constData())))
+            throw CharacterRefused(refuse(result.outcome).message(), FirstUnsafeCharacter(name),
+                                   replaced());
         throw refuse(result.outcome);
+    }
     if (result.alreadyNamed) {
         renamed.outcome = RenameOutcome::AlreadyNamed;
         return renamed;

@@ -50,11 +50,30 @@ struct RenamedFile {
     QString timeNotKept;    // why the drive's change of the file's time could not be undone
 };
 
+// A name refused for a character a drive may refuse ("/" by the name rules, the others by the
+// drive): which one, and the name the file would get with such characters replaced
+// (ReplaceUnsafe), where that name passes the rules.
+class CharacterRefused : public Error
+{
+public:
+    CharacterRefused(const QString& message, QChar character, const QString& replaced)
+        : Error(message), m_character(character), m_replaced(replaced)
+    {
+    }
+    QChar character() const { return m_character; }
+    const QString& replaced() const { return m_replaced; }
+
+private:
+    QChar m_character;
+    QString m_replaced;
+};
+
 // Renames the file of the path field to the composed name inside FolderPath, by the name rules
 // (DecideName), holding the folder's lock. Never replaces a file, never moves one out of
-// FolderPath on account of tag text. Throws Error when refused (FolderHeld when another Sorvane
-// renames in the folder). `journaled`: written first to a journal of its own, so it can be taken
-// back like a run.
-RenamedFile RenameFile(FieldModel& model, bool journaled = false);
+// FolderPath on account of tag text. Throws Error when refused: CharacterRefused for a
+// character a drive may refuse, FolderHeld when another Sorvane renames in the folder.
+// `journaled`: written first to a journal of its own, so it can be taken back like a run.
+// `replaceUnsafe`: the parts' characters a drive may refuse replaced first.
+RenamedFile RenameFile(FieldModel& model, bool journaled = false, bool replaceUnsafe = false);
 
 } // namespace sorvane

@@ -236,10 +236,17 @@ Answer QtDialogs::askYesNo(QWidget* parent, const QString& text)
     return box.clickedButton() == no ? Answer::No : Answer::Cancel;
 }
 
-bool QtDialogs::showSummary(QWidget* parent, const Summary& summary)
+SummaryChoice QtDialogs::showSummary(QWidget* parent, const Summary& summary)
 {
     SummaryDialog dialog(parent, summary);
-    return dialog.exec() == SummaryDialog::UndoChosen;
+    switch (dialog.exec()) {
+    case SummaryDialog::UndoChosen:
+        return SummaryChoice::Undo;
+    case SummaryDialog::ReplaceChosen:
+        return SummaryChoice::Replace;
+    default:
+        return SummaryChoice::Close;
+    }
 }
 
 } // namespace sorvane

@@ -34,8 +34,13 @@ struct Summary {
     bool emptyFolder = false;
     DetailsTable rows;
     bool offerUndo = false; // a second button, "Вернуть прежние имена"
-    QString saveName;       // the file name "Сохранить…" proposes
+    // A third, "Заменить символы и переименовать", for the names refused for a character.
+    bool offerReplace = false;
+    QString saveName; // the file name "Сохранить…" proposes
 };
+
+// What the user did with a summary.
+enum class SummaryChoice { Close, Undo, Replace };
 
 // The details as text, as Копировать and Сохранить… give them: UTF-8, a line per row.
 QString SummaryDetailsText(const Summary& summary);
@@ -76,9 +81,10 @@ public:
     virtual Answer askYesNo(QWidget* parent, const QString& text) = 0;
 
     // The summary of a folder run, with its details in a view the user can resize, copy and save.
-    // OK is the default: Return, Enter and Escape close it. True when the user pressed "Вернуть
-    // прежние имена" (offered with Summary::offerUndo), which takes a click or Space.
-    virtual bool showSummary(QWidget* parent, const Summary& summary) = 0;
+    // OK is the default: Return, Enter and Escape close it. Undo when the user pressed "Вернуть
+    // прежние имена" (offered with Summary::offerUndo), Replace for "Заменить символы и
+    // переименовать" (Summary::offerReplace); each takes a click, or Tab and Space.
+    virtual SummaryChoice showSummary(QWidget* parent, const Summary& summary) = 0;
 };
 
 // Where the first dialog of a run opens: the user's Music folder, else the home folder.
@@ -102,7 +108,7 @@ public:
                                            const QString& folder) override;
     Answer ask(QWidget* parent, const QString& text) override;
     Answer askYesNo(QWidget* parent, const QString& text) override;
-    bool showSummary(QWidget* parent, const Summary& summary) override;
+    SummaryChoice showSummary(QWidget* parent, const Summary& summary) override;
 
     // Looks up ahead what message boxes need, so no summary waits for the icon theme.
     static void prepareMessages(QWidget* parent);

@@ -336,7 +336,20 @@ void frmMain::RenameChosen()
     setFolderPath(QFileInfo(path).path());
     RenamedFile renamed;
     try {
-        renamed = RenameFile(*this, true);
+        try {
+            renamed = RenameFile(*this, true);
+        } catch (const CharacterRefused& refused) {
+            // The same table a folder run offers, for this one file, once the user agrees.
+            if (refused.replaced().isEmpty())
+                throw;
+            const QString question =
+                refused.message() +
+                QStringLiteral(" Заменить символ «%1» (и другие такие) и переименовать в «%2»?")
+                    .arg(refused.character(), refused.replaced());
+            if (m_dialogs.askYesNo(this, question) != Answer::Yes)
+                return;
+            renamed = RenameFile(*this, true, true);
+        }
     } catch (const Error& error) {
         showFailure(error.message());
         return;

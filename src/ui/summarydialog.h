@@ -15,8 +15,10 @@ class SummaryDialog : public QDialog
     Q_OBJECT
 
 public:
-    // What exec() returns when the user asks for the old names back.
+    // What exec() returns when the user asks for the old names back, or for the names refused
+    // for a character to be made with the characters replaced.
     static constexpr int UndoChosen = 2;
+    static constexpr int ReplaceChosen = 3;
 
     SummaryDialog(QWidget* parent, const Summary& summary);
 

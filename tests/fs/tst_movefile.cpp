@@ -291,6 +291,46 @@ private slots:
                  madeUp ? (Contents{{"new.mp3", "song"}, {"old.mp3", "song"}})
                         : (Contents{{"old.mp3", "song"}}));
     }
+
+    // An empty file under the new name is somebody's, not a killed move's reservation, unless a
+    // journal says so: it stays, and the move fails as for any taken name.
+    void emptyFileWithoutARecordStays()
+    {
+        const testing::SeamGuard seam;
+        refuseDownTo(Means::Reservation);
+        put("old.mp3", "song");
+        put("new.mp3", "");
+        QCOMPARE(move("old.mp3", "new.mp3"), EEXIST);
+        QCOMPARE(contents(m_dir->path()), (Contents{{"new.mp3", ""}, {"old.mp3", "song"}}));
+    }
+
+    // On a case-insensitive drive that numbers names, not files (fusefat), only the folder's
+    // listing tells a change of letter case from a taken name; a listing that cannot be read
+    // tells nothing, and the move is refused rather than guessed.
+    void unreadableListingIsNoEvidence()
+    {
+        const testing::SeamGuard seam;
+        testing::CaseInsensitiveSeam::install();
+        static decltype(Sys.fstatat) lookUp;
+        lookUp = Sys.fstatat;
+        Sys.fstatat = [](int dir, const char* name, struct stat* info, int flags) {
+            const int result = lookUp(dir, name, info, flags);
+            if (result == 0 && S_ISREG(info->st_mode))
+                info->st_ino = ino_t(qHash(QByteArray(name)));
+            return result;
+        };
+        put("nova.mp3", "song");
+        Sys.readdir = [](DIR*) -> dirent* {
+            errno = EIO;
+            return nullptr;
+        };
+        QCOMPARE(move("nova.mp3", "Nova.mp3"), EEXIST);
+        Sys.readdir = ::readdir;
+        QCOMPARE(contents(m_dir->path()), (Contents{{"nova.mp3", "song"}}));
+        // Readable, it tells: the same entry under another spelling.
+        QCOMPARE(move("nova.mp3", "Nova.mp3"), 0);
+        QCOMPARE(contents(m_dir->path()), (Contents{{"Nova.mp3", "song"}}));
+    }
 };
 
 QTEST_GUILESS_MAIN(MoveFileTest)

@@ -314,6 +314,17 @@ private slots:
         QCOMPARE(journal.entries.front().asides, (std::vector<QByteArray>{"sorvane-9-0.mp3"}));
     }
 
+    // An end line the writer was killed in the middle of is no end: the run was interrupted.
+    void tornEndLine()
+    {
+        const QString path = writeJournal(Head + entry(0, "a.mp3", "b.mp3") + "end\tcomplete\t1");
+        Journal journal;
+        QString error;
+        QVERIFY2(ReadJournal(path, journal, error), qPrintable(error));
+        QVERIFY(!journal.complete && journal.cutLine);
+        QVERIFY(!SummarizeJournal(path).head.complete);
+    }
+
     // Version 1 journals, as earlier releases wrote them, are still read.
     void versionOne()
     {

@@ -8,6 +8,7 @@
 #include "journal/undo.h"
 #include "run/fieldmodel.h"
 #include "run/folderrun.h"
+#include "walk/foldertree.h"
 #include "support/caseinsensitive.h"
 #include "support/syscallseam.h"
 #include "support/tagfiles.h"
@@ -640,6 +641,105 @@ private slots:
         QVERIFY(!Undo::open(newestJournal(), error));
         QVERIFY(QFile::exists(outside));
         QCOMPARE(contents(m_music->path()), renamed);
+    }
+
+    void theFileOnRecordOnly_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("a copy of its bytes (another inode)") << "copy";
+        QTest::newRow("touched (another time)") << "touch";
+        QTest::newRow("one byte of its end changed") << "byte";
+    }
+
+    // Undo moves only the file the journal knows: on a drive that keeps inode numbers and times,
+    // a byte-for-byte copy in its place or the file with another time is not it, nor is a file
+    // whose last bytes differ.
+    void theFileOnRecordOnly()
+    {
+        QFETCH(QString, change);
+        add("x1.mp3", {"One", "Nova"});
+        journaledRun(m_music->path());
+        const QString renamed = m_music->filePath(QStringLiteral("Nova_One.mp3"));
+        QByteArray bytes = testing::readFile(renamed);
+        if (change == QLatin1String("copy")) {
+            QVERIFY(QFile::remove(renamed));
+            QVERIFY(testing::writeFile(renamed, bytes));
+        } else if (change == QLatin1String("touch")) {
+            const struct timespec times[2] = {{0, UTIME_NOW}, {1000000000, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(renamed).constData(), times, 0), 0);
+        } else {
+            bytes[bytes.size() - 1] = char(bytes.back() ^ 1);
+            QFile file(renamed);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.seek(bytes.size() - 1));
+            file.write(bytes.right(1));
+        }
+        const UndoReport report = undoNewest();
+        QVERIFY(!report.allBack());
+        QCOMPARE(report.notRestored.front().reason,
+                 QStringLiteral("под новым именем теперь другой файл"));
+        QVERIFY(QFile::exists(renamed));
+        QVERIFY(!QFile::exists(m_music->filePath(QStringLiteral("x1.mp3"))));
+    }
+
+    // What a killed move left is removed only while empty: a file under a name the journal says
+    // was reserved, with bytes in it now, stays.
+    void reservedNameWithBytesStays()
+    {
+        add("x1.mp3", {"One", "Nova"});
+        const QString folder = m_music->path();
+        QCOMPARE(inChild([&] {
+                     Sys.renameat2 = testing::refuseNoReplaceFlag;
+                     Sys.linkat = testing::refuseHardLink;
+                     Sys.renameat = [](int fd, const char* from, int td, const char* to) {
+                         if (QByteArray(to).endsWith(".mp3"))
+                             ::_exit(9);
+                         return ::renameat(fd, from, td, to);
+                     };
+                     journaledRun(folder);
+                 }),
+                 9);
+        // Another program wrote into the empty reservation meanwhile.
+        const QString reserved = m_music->filePath(QStringLiteral("Nova_One.mp3"));
+        QFile file(reserved);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Append));
+        file.write("their bytes");
+        file.close();
+        const UndoReport report = undoNewest();
+        QVERIFY(report.allBack()); // the song never moved
+        QCOMPARE(testing::readFile(reserved), QByteArray("their bytes"));
+        QVERIFY(report.notes.empty());
+    }
+
+    // The run's folders are entered below its folder one level at a time, never through a link:
+    // a subfolder replaced by a link to another folder is not entered, and nothing there moves.
+    void subfolderReplacedByALink()
+    {
+        const QString album = m_music->filePath(QStringLiteral("Album"));
+        QVERIFY(QDir().mkpath(album));
+        QVERIFY(testing::writeFile(album + QStringLiteral("/x1.mp3"),
+                                   testing::mp3Bytes({"One", "Nova"}, 300)));
+        MemoryFieldModel model;
+        model.setFolderPath(m_music->path());
+        QString error;
+        {
+            const auto journal = JournalWriter::create(
+                JournalKind::Run, QFile::encodeName(QDir::cleanPath(m_music->path())), error);
+            const OpenFolder root(m_music->path());
+            FolderRunOptions options;
+            options.journal = journal.get();
+            RenameTree(model, root, WalkFolder(root, true), options);
+        }
+        QVERIFY(QFile::exists(album + QStringLiteral("/Nova_One.mp3")));
+        // The album moved away, a link to it in its place.
+        const QString away = m_state->filePath(QStringLiteral("away"));
+        QVERIFY(QDir().rename(album, away));
+        QVERIFY(QFile::link(away, album));
+        const UndoReport report = undoNewest();
+        QVERIFY(!report.allBack());
+        QVERIFY2(reasons(report).join(' ').contains(QStringLiteral("папка недоступна")),
+                 qPrintable(reasons(report).join(' ')));
+        QVERIFY(QFile::exists(away + QStringLiteral("/Nova_One.mp3")));
     }
 };
 

@@ -39,7 +39,8 @@ public:
     QStringList questions;
     QQueue<sorvane::Answer> answers;
     QList<sorvane::Summary> summaries;
-    QQueue<bool> undoAnswers; // for summaries that offer "Вернуть прежние имена"
+    QQueue<bool> undoAnswers;    // for summaries that offer "Вернуть прежние имена"
+    QQueue<bool> replaceAnswers; // for those that offer "Заменить символы и переименовать"
 
     QString getOpenFileName(QWidget*, const QString& title, const QString& filter,
                             const QString& startPath) override
@@ -86,14 +87,18 @@ public:
 
     // A summary is recorded as a message too: its text (and second line) and its details' text.
     // The user asks for the old names back when undoAnswers says so.
-    bool showSummary(QWidget*, const sorvane::Summary& summary) override
+    sorvane::SummaryChoice showSummary(QWidget*, const sorvane::Summary& summary) override
     {
         summaries.append(summary);
         messages.append({sorvane::MessageIcon::Information, summary.text,
                          summary.rows.empty() && !summary.emptyFolder
                              ? QString()
                              : sorvane::SummaryDetailsText(summary)});
-        return summary.offerUndo && !undoAnswers.isEmpty() && undoAnswers.dequeue();
+        if (summary.offerReplace && !replaceAnswers.isEmpty() && replaceAnswers.dequeue())
+            return sorvane::SummaryChoice::Replace;
+        if (summary.offerUndo && !undoAnswers.isEmpty() && undoAnswers.dequeue())
+            return sorvane::SummaryChoice::Undo;
+        return sorvane::SummaryChoice::Close;
     }
 
 private:

@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace sorvane;
@@ -237,18 +238,71 @@ private slots:
         QCOMPARE(WalkFolder(folder, false).files.size(), 1);
     }
 
-    // Ten thousand empty folders: walked, no question, and the run is the chosen folder's.
-    void manyEmptyFolders()
+    // The walk holds a descriptor per level and a lock per folder with files to rename, none for
+    // an empty one: under a limit of 64 descriptors, hundreds of empty folders are walked (no
+    // question, the run is the chosen folder's), and where folders with files pass the limit,
+    // each beyond it is named, not lost, and nothing stays open after.
+    void openFileLimit()
+    {
+        struct rlimit saved = {};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        QTemporaryDir empty, full;
+        for (int i = 0; i < 400; ++i)
+            QVERIFY(QDir(empty.path()).mkdir(QString::number(i)));
+        QVERIFY(testing::writeFile(empty.filePath(QStringLiteral("a.mp3")), song("a")));
+        for (int i = 0; i < 100; ++i) {
+            const QString folder = full.filePath(QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0')));
+            QVERIFY(QDir().mkpath(folder));
+            QVERIFY(testing::writeFile(folder + QStringLiteral("/b.mp3"), song("b")));
+        }
+        const auto openDescriptors = [] { return QDir(QStringLiteral("/proc/self/fd")).count(); };
+        const uint before = openDescriptors();
+        struct rlimit low = saved;
+        low.rlim_cur = 64;
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
+        {
+            const OpenFolder folder(empty.path());
+            const FolderTree tree = WalkFolder(folder, true);
+            QCOMPARE(tree.folders.size(), std::size_t(401));
+            QCOMPARE(tree.filesBelow(), 0);
+            QVERIFY(tree.skipped.empty());
+        }
+        int walked = 0, unlocked = 0;
+        {
+            const OpenFolder folder(full.path());
+            const FolderTree tree = WalkFolder(folder, true);
+            walked = tree.filesBelow();
+            for (const SkippedFolder& skipped : tree.skipped) {
+                // Out of descriptors for its lock, or for its listing once locked.
+                QVERIFY(skipped.why.failure == &RenameFailure::FolderNotLocked ||
+                        skipped.why.failure == &RenameFailure::FolderUnreadable);
+                QCOMPARE(skipped.why.error, EMFILE);
+                ++unlocked;
+            }
+        }
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        QVERIFY(walked > 0 && unlocked > 0);
+        QCOMPARE(walked + unlocked, 100);
+        QCOMPARE(openDescriptors(), before);
+    }
+
+    // A tree deeper than 256 levels is a loop the file system hides or a mistake: the walk stops
+    // there, says so, and renames nothing below.
+    void depthLimit()
     {
         QTemporaryDir dir;
-        for (int i = 0; i < 10000; ++i)
-            QVERIFY(QDir(dir.path()).mkdir(QString::number(i)));
-        QVERIFY(testing::writeFile(dir.filePath(QStringLiteral("a.mp3")), song("a")));
+        QString deepest = dir.path();
+        for (int level = 1; level <= 258; ++level)
+            deepest += QStringLiteral("/d");
+        QVERIFY(QDir().mkpath(deepest));
+        QVERIFY(testing::writeFile(deepest + QStringLiteral("/deep.mp3"), song("deep")));
+        QVERIFY(testing::writeFile(dir.filePath(QStringLiteral("d/top.mp3")), song("top")));
         const OpenFolder folder(dir.path());
         const FolderTree tree = WalkFolder(folder, true);
         QCOMPARE(tree.files.size(), 1);
-        QCOMPARE(tree.folders.size(), std::size_t(10001));
-        QCOMPARE(tree.filesBelow(), 0);
+        QCOMPARE(tree.skipped.size(), std::size_t(1));
+        QCOMPARE(tree.skipped.front().why.failure, &RenameFailure::FolderTooDeep);
+        QCOMPARE(tree.folders.size(), std::size_t(257)); // the chosen one and 256 below it
     }
 };
 

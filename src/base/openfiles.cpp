@@ -1,0 +1,17 @@
+#include "base/openfiles.h"
+
+#include <sys/resource.h>
+
+namespace sorvane
+{
+
+void RaiseOpenFileLimit()
+{
+    struct rlimit limit = {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+} // namespace sorvane
