@@ -11,6 +11,7 @@
 #include "rename/openfolder.h"
 #include "rename/printablename.h"
 #include "rename/renamefailures.h"
+#include "tag/codepage.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,9 +40,17 @@ public:
         return !stopped();
     }
 
+    void readInPage(int, int codePage) override { m_codePage = codePage; }
+
     void fileDone(int file, const Outcome& outcome, const QString& newName,
                   bool alreadyNamed) override
     {
+        // The page a tag was read in where it is not the locale's, so the user can check it.
+        const QString page =
+            m_codePage == 0
+                ? QString()
+                : QStringLiteral(" (тег прочитан в кодировке %1)").arg(CodePageName(m_codePage));
+        m_codePage = 0;
         const QByteArray folder = m_tree->relativePath(m_tree->folderOf(file));
         const auto path = [&folder](const QByteArray& name) {
             return Terminal::quoted(folder.isEmpty() ? name : folder + '/' + name);
@@ -49,11 +58,11 @@ public:
         const QByteArray old = m_tree->files.name(file);
         if (outcome.ok() && !alreadyNamed)
             m_terminal.line(path(old) + QStringLiteral(" -> ") +
-                            path(OpenFolder::nativeName(newName)));
+                            path(OpenFolder::nativeName(newName)) + page);
         else if (outcome.ok())
-            m_terminal.line(path(old) + QStringLiteral(": уже называется так"));
+            m_terminal.line(path(old) + QStringLiteral(": уже называется так") + page);
         else
-            m_terminal.line(path(old) + QStringLiteral(": ") + reason(outcome, newName));
+            m_terminal.line(path(old) + QStringLiteral(": ") + reason(outcome, newName) + page);
     }
 
 private:
@@ -70,6 +79,7 @@ private:
 
     Terminal& m_terminal;
     const FolderTree* m_tree = nullptr;
+    int m_codePage = 0;
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "rename/printablename.h"
 #include "rename/renamefailures.h"
+#include "tag/codepage.h"
 
 #include <algorithm>
 #include <cstring>
@@ -26,7 +27,7 @@ QString FolderReport::name(qint32 index) const
 DetailsTable::DetailsTable(std::shared_ptr<const FolderReport> report)
     : m_report(std::move(report)),
       m_reportRows(int(m_report->tree.skipped.size() + m_report->notRenamed.size() +
-                       m_report->shortened.size()))
+                       m_report->shortened.size() + m_report->readInPage.size()))
 {
 }
 
@@ -56,6 +57,15 @@ DetailsRow DetailsTable::row(int index) const
                 Reason(folder.why)};
     }
     index -= skipped;
+    const auto inPage = [](int codePage) {
+        return QStringLiteral("тег прочитан в кодировке %1").arg(CodePageName(codePage));
+    };
+    const auto pastShortened = int(report.notRenamed.size() + report.shortened.size());
+    if (index >= pastShortened) {
+        const ReadInPage& file = report.readInPage[std::size_t(index - pastShortened)];
+        return {report.tree.displayPath(file.file), report.name(file.newName),
+                inPage(file.codePage)};
+    }
     if (index >= int(report.notRenamed.size())) {
         const auto& [file, name] = report.shortened[std::size_t(index) - report.notRenamed.size()];
         return {report.tree.displayPath(file), report.name(name), QStringLiteral("имя сокращено")};
@@ -75,6 +85,8 @@ DetailsRow DetailsTable::row(int index) const
     } else {
         row.reason = Reason(file.outcome);
     }
+    if (file.codePage != 0)
+        row.reason += QStringLiteral(" (%1)").arg(inPage(file.codePage));
     return row;
 }
 

@@ -19,6 +19,14 @@ struct NotRenamed {
     int file; // in the tree
     Outcome outcome;
     qint32 newName = -1; // the name that was to be made, where one was: in FolderReport's names
+    int codePage = 0;    // the page its tag was read in, where not the locale's
+};
+
+// A file renamed from a tag read in a page not the locale's: the user may want to check it.
+struct ReadInPage {
+    int file;
+    int codePage;
+    qint32 newName;
 };
 
 // What a folder run did: every file not renamed, in the order of the run, with its reason.
@@ -30,6 +38,8 @@ struct FolderReport {
     std::map<int, QByteArray> leftAside;
     // Files renamed to a name the rules shortened to 255 bytes, with the name, in run order.
     std::vector<std::pair<int, qint32>> shortened;
+    // Files renamed from a tag read in another page than the locale's, in run order.
+    std::vector<ReadInPage> readInPage;
     int renamed = 0;        // files this run gave a new name (not those that had it already)
     int readers = 0;        // reading threads the run used (0: read in turn)
     bool stopped = false;   // by the user or a termination signal, before the first NotReached
@@ -55,7 +65,8 @@ struct DetailsRow {
 };
 
 // The details in the order of the run, grouped by folder: folders not entered, files not renamed,
-// files renamed to a shortened name; then rows appended. A row is made from the report when it is
+// files renamed to a shortened name, files renamed from a tag read in another page than the
+// locale's; then rows appended. A row is made from the report when it is
 // asked for: kept as text, the rows of a run that leaves 60,000 files cost 20 MiB.
 class DetailsTable
 {

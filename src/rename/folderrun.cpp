@@ -35,8 +35,8 @@ constexpr int BatchSize = 256;
 
 // What loading the tag into the fields would leave as name parts: LoadTagFields,
 // SelectionForTag and SelectedParts are the same rule on the window's route (tagloading.cpp,
-// renamefile.cpp).
-NameParts partsFromTag(const TagText& tag, bool albumSelected, bool yearSelected)
+// renamefile.cpp). `blank` gets the parts left out for want of text in the tag, for the reason.
+NameParts partsFromTag(const TagText& tag, bool albumSelected, bool yearSelected, unsigned& blank)
 {
     NameParts parts;
     const auto text = [&tag](TagField::Index field) {
@@ -48,6 +48,8 @@ NameParts partsFromTag(const TagText& tag, bool albumSelected, bool yearSelected
         tag.blankTestTitle, parts.text[FieldModel::Title], parts.text[FieldModel::Artist]);
     parts.selected[FieldModel::Title] = selection.title;
     parts.selected[FieldModel::Artist] = selection.artist;
+    blank = (selection.title ? 0u : 1u << FieldModel::Title) |
+            (parts.text[FieldModel::Artist].isEmpty() ? 1u << FieldModel::Artist : 0u);
     parts.selected[FieldModel::Album] = albumSelected;
     parts.selected[FieldModel::Year] = yearSelected;
     if (albumSelected)
@@ -128,6 +130,7 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
             int entry = -1; // in the journal
             // The tag, kept until the file's turn: the fields show the last file the run reached.
             std::optional<TagBytes> tag;
+            int codePage = 0; // where its tag was read in a page not the locale's
         };
         std::vector<Planned> batch;
         DryRun dryRun;
@@ -149,7 +152,11 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
                     continue;
                 }
                 planned.tag = read.bytes;
-                planned.verdict = DecideName(partsFromTag(tag, albumSelected, yearSelected));
+                if (tag.codePage != decoder.codePage())
+                    planned.codePage = tag.codePage;
+                unsigned blank = 0;
+                const NameParts parts = partsFromTag(tag, albumSelected, yearSelected, blank);
+                planned.verdict = DecideName(parts, blank);
                 planned.outcome = planned.verdict.refused;
                 if (planned.outcome.ok())
                     planned.to = OpenFolder::nativeName(planned.verdict.name);
@@ -215,10 +222,18 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
                     } else if (!outcome.ok()) {
                         newName = report.keepName(verdict.name);
                     }
+                    if (outcome.ok() && planned.codePage != 0)
+                        report.readInPage.push_back(
+                            {file, planned.codePage, report.keepName(verdict.name)});
                 }
+                // A refused name is shown as it was made, so the user sees what to fix.
+                if (!planned.verdict.ok() && !planned.verdict.made.isEmpty())
+                    newName = report.keepName(MarkedName(planned.verdict));
                 if (!outcome.ok())
-                    report.notRenamed.push_back({file, outcome, newName});
+                    report.notRenamed.push_back({file, outcome, newName, planned.codePage});
                 if (options.observer) {
+                    if (planned.codePage != 0)
+                        options.observer->readInPage(file, planned.codePage);
                     options.observer->fileDone(file, outcome,
                                                outcome.ok() || newName >= 0 ? planned.verdict.name
                                                                             : QString(),
@@ -235,7 +250,8 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
     if (lastTag) {
         const TagText tag = ParseTagBytes(*lastTag, decoder);
         if (lastTag->tailSize == TagLayout::RecordSize)
-            Tag = ParseTagRecord(QByteArrayView(lastTag->tail.data(), lastTag->tailSize), decoder);
+            Tag = ParseTagRecord(QByteArrayView(lastTag->tail.data(), lastTag->tailSize),
+                                 TagTextDecoder::forPage(tag.codePage));
         LoadTagFields(model, tag);
         report.loaded = tag.kind;
     }

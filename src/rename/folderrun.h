@@ -20,6 +20,8 @@ public:
     // What became of a file, as it becomes of it: renamed to `newName`, had that name already, or
     // not renamed for `outcome`'s reason (`newName` then the name that was to be made, if any).
     virtual void fileDone(int, const Outcome&, const QString&, bool) {}
+    // Before fileDone: the file's tag was read in this page, not the locale's (ChooseCodePage).
+    virtual void readInPage(int, int) {}
 };
 
 struct FolderRunOptions {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/error.h"
+#include "tag/controlcharacter.h"
 
 #include <QString>
 
@@ -13,18 +14,13 @@ struct NameParts;
 // units, which 255 bytes of UTF-8 never exceed).
 constexpr int LongestName = 255;
 
-// A control character by the one definition everything that makes or prints a name uses: C0
-// (U+0000 to U+001F), DEL (U+007F) and C1 (U+0080 to U+009F), which bytes a code page leaves
-// undefined decode to and which terminals take as the start of escape sequences.
-constexpr bool IsControlCharacter(char32_t c)
-{
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
-}
-
 struct NameVerdict {
     Outcome refused; // why the name may not be made
     QString name;    // the name to make, shortened where it was too long
     bool shortened = false;
+    // The name as composed, refused or not, and where refused for a character, its index there.
+    QString made;
+    qsizetype refusedAt = -1;
 
     bool ok() const { return refused.ok(); }
 };
@@ -35,6 +31,14 @@ struct NameVerdict {
 // with "." (".mp3" alone included). A name over 255 bytes loses bytes from the end of its last
 // parts (the title first when it is ticked), at a character's boundary, with no space or "_"
 // left at the cut.
-NameVerdict DecideName(const NameParts& parts);
+// Where the name would have no text from the tag, the reason names the part the tag lacks: the
+// first, in the order title, artist, album, year, that is selected and blank, or that is in
+// `blankInTag` (a bit per FieldModel index: a part left out because the tag had no text for it,
+// as the blank-title rule leaves out the title).
+NameVerdict DecideName(const NameParts& parts, unsigned blankInTag = 0);
+
+// The composed name of a verdict for the details: control characters as \xHH, and the character
+// the name was refused for between "⟦" and "⟧".
+QString MarkedName(const NameVerdict& verdict);
 
 } // namespace sorvane

@@ -12,6 +12,7 @@ extern const FailureKind NothingSelected;
 extern const FailureKind NameHasSeparator;
 extern const FailureKind NameHasControl; // error: the character's code point
 extern const FailureKind NoTextForName;
+extern const FailureKind NoPartText; // error: the part the tag has no text for (FieldModel's index)
 extern const FailureKind NameIsHidden;
 extern const FailureKind TargetExists;
 extern const FailureKind RenameFailed; // error: the system's code

@@ -1,6 +1,7 @@
 #include "tag/tagbytes.h"
 
 #include "base/syscalls.h"
+#include "tag/codepage.h"
 #include "tag/tagfailures.h"
 
 #include <QFile>
@@ -270,25 +271,32 @@ QByteArray readApe(Reader& reader, const char* footer, qint64 end)
     return tag + newFooter;
 }
 
-// The APEv2 tag at the end of a file without ID3v1: its footer is the file's last 32 bytes, or
-// stands before a Lyrics3v2 block ("LYRICS200" after six digits of the block's size).
-QByteArray readApeAtEnd(Reader& reader, const TagBytes& bytes)
+// The APEv2 tag that ends at `end` (the file's end, or the start of its ID3v1 record): its footer
+// is the last 32 bytes there, or stands before a Lyrics3v2 block ("LYRICS200" after six digits
+// of the block's size). `last` holds the bytes before `end` that are at hand.
+QByteArray readApeBefore(Reader& reader, qint64 end, QByteArrayView last)
 {
-    const char* tail = bytes.tail.data();
-    const int tailSize = bytes.tailSize;
-    if (tailSize >= ApeFooterSize &&
-        std::memcmp(tail + tailSize - ApeFooterSize, "APETAGEX", 8) == 0)
-        return readApe(reader, tail + tailSize - ApeFooterSize, reader.size());
-    if (tailSize < 15 || std::memcmp(tail + tailSize - 9, "LYRICS200", 9) != 0)
+    constexpr int Lyrics3Tail = 15;
+    QByteArray read;
+    if (last.size() < ApeFooterSize + Lyrics3Tail && end >= ApeFooterSize) {
+        const qint64 count = std::min<qint64>(end, ApeFooterSize + Lyrics3Tail);
+        if (!reader.read(end - count, count, read))
+            return QByteArray();
+        last = read;
+    }
+    if (last.size() >= ApeFooterSize && std::memcmp(last.end() - ApeFooterSize, "APETAGEX", 8) == 0)
+        return readApe(reader, last.end() - ApeFooterSize, end);
+    if (last.size() < Lyrics3Tail || std::memcmp(last.end() - 9, "LYRICS200", 9) != 0)
         return QByteArray();
-    const QByteArray digits(tail + tailSize - 15, 6);
+    const QByteArray digits(last.end() - Lyrics3Tail, 6);
     bool number = false;
     const qint64 lyrics = digits.toLongLong(&number);
-    const qint64 end = reader.size() - 15 - lyrics;
+    const qint64 apeEnd = end - Lyrics3Tail - lyrics;
     QByteArray footer;
-    if (!number || end < ApeFooterSize || !reader.read(end - ApeFooterSize, ApeFooterSize, footer))
+    if (!number || apeEnd < ApeFooterSize ||
+        !reader.read(apeEnd - ApeFooterSize, ApeFooterSize, footer))
         return QByteArray();
-    return readApe(reader, footer.constData(), end);
+    return readApe(reader, footer.constData(), apeEnd);
 }
 
 } // namespace
@@ -299,17 +307,29 @@ bool TagBytes::hasID3v1() const
            HasTagMarker(QByteArrayView(tail.data(), TagLayout::RecordSize));
 }
 
-bool IsCutField(const char* field)
-{
-    constexpr int Size = TagLayout::TitleSize;
-    return !std::memchr(field, '\0', Size) && field[Size - 1] != ' ';
-}
-
-bool HasCutField(const char* record)
+bool MayBeLossyCopy(const char* record, const TagTextDecoder& page)
 {
     using namespace TagLayout;
-    return IsCutField(record + TitleOffset) || IsCutField(record + ArtistOffset) ||
-           IsCutField(record + AlbumOffset);
+    // A comment whose 29th byte is zero stands beside a track number and is full at 28.
+    const int commentWidth =
+        record[CommentOffset + CommentSize - 2] == 0 ? CommentSize - 2 : CommentSize;
+    const std::pair<int, int> fields[] = {{TitleOffset, TitleSize},
+                                          {ArtistOffset, ArtistSize},
+                                          {AlbumOffset, AlbumSize},
+                                          {CommentOffset, commentWidth}};
+    for (const auto& [offset, width] : fields) {
+        const char* field = record + offset;
+        const auto* nul = static_cast<const char*>(std::memchr(field, '\0', std::size_t(width)));
+        if (!nul)
+            return true;
+        for (const char* c = field; c < nul; ++c) {
+            const auto byte = static_cast<unsigned char>(*c);
+            if (byte == '?' || byte < 0x20 || byte == 0x7F ||
+                (page.singleByte() && page.undefined(byte)))
+                return true;
+        }
+    }
+    return false;
 }
 
 Outcome ReadTagBytes(ByteSource& source, qint64 size, TagBytes& bytes)
@@ -325,15 +345,20 @@ Outcome ReadTagBytes(ByteSource& source, qint64 size, TagBytes& bytes)
             return {&TagFailure::ShortRead, 0};
     }
     Reader reader(source, size);
+    const QByteArrayView tail(bytes.tail.data(), bytes.tailSize);
     if (bytes.hasID3v1()) {
-        // Only a cut field pays for a look at the start; what is not there is no failure.
-        if (HasCutField(bytes.tail.data()))
+        // Only a field that may be a lossy copy pays for a look at the other tag; what is not
+        // there is no failure.
+        if (MayBeLossyCopy(bytes.tail.data(), TagTextDecoder::system())) {
             bytes.id3v2 = readID3v2(reader);
+            if (bytes.id3v2.isEmpty() && reader.error() == 0)
+                bytes.ape = readApeBefore(reader, size - TagLayout::RecordSize, QByteArrayView());
+        }
         return {};
     }
     bytes.id3v2 = readID3v2(reader);
     if (bytes.id3v2.isEmpty() && reader.error() == 0)
-        bytes.ape = readApeAtEnd(reader, bytes);
+        bytes.ape = readApeBefore(reader, size, tail);
     if (reader.error() != 0)
         return {&TagFailure::ReadFailed, reader.error()};
     if (bytes.tailSize < TagLayout::RecordSize && bytes.id3v2.isEmpty() && bytes.ape.isEmpty())
