@@ -29,8 +29,14 @@ bool hasControl(QStringView text)
 
 bool copies(QByteArrayView field, int width, const QString& other, const TagTextDecoder& page)
 {
-    for (const char replacement : {'?', '\0'}) {
-        const QByteArray encoded = page.encode(other, replacement);
+    // In the file's page, or in Latin-1, which Unicode-era taggers write whatever the user's
+    // page: a Cyrillic title that windows-1251 could hold comes out as "?" all the same.
+    const TagTextDecoder& latin1 = TagTextDecoder::forPage(1252);
+    const int pages = page.codePage() == 1252 ? 1 : 2;
+    for (int form = 0; form < 2 * pages; ++form) {
+        const TagTextDecoder* in = form < 2 ? &page : &latin1;
+        const char replacement = form % 2 == 0 ? '?' : '\0';
+        const QByteArray encoded = in->encode(other, replacement);
         if (withoutPadding(
                 QByteArrayView(encoded).first(std::min<qsizetype>(width, encoded.size()))) == field)
             return true;

@@ -29,7 +29,14 @@ struct Verdict {
     bool undefinedByte = false;
 };
 
-// Reads the bytes in `page` word by word, a word being a run of letters.
+bool isAsciiLetter(unsigned char byte)
+{
+    return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z');
+}
+
+// Reads the bytes in `page` word by word. Words end at ASCII characters that are not letters
+// only: a byte that one page reads as a sign ("і" of windows-1251 is "³" in windows-1252) must
+// not cut a word in two.
 Verdict judge(const TagTextDecoder& page, QByteArrayView bytes)
 {
     Verdict verdict;
@@ -47,11 +54,13 @@ Verdict judge(const TagTextDecoder& page, QByteArrayView bytes)
     for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
         verdict.undefinedByte = verdict.undefinedByte || page.undefined(byte);
-        const QChar character = page.character(byte);
-        if (!character.isLetter()) {
+        if (byte < 0x80 && !isAsciiLetter(byte)) {
             endWord();
             continue;
         }
+        const QChar character = page.character(byte);
+        if (!character.isLetter())
+            continue;
         const QChar::Script own = character.script();
         if (own != QChar::Script_Common && own != QChar::Script_Inherited) {
             if (script == QChar::Script_Unknown)

@@ -29,7 +29,8 @@ private:
 // Western Windows side by side, so the page is chosen per file: the locale's, unless that page
 // makes a word look wrong and the one other page tried for it (windows-1252 for a Cyrillic or
 // Greek locale, windows-1251 for a Western one) makes none look wrong and leaves no byte
-// undefined. A word looks wrong when it mixes letters of two scripts ("Bjцrk"), or, read as
+// undefined. Words end at ASCII spaces, digits and signs. A word looks wrong when it mixes letters
+// of two scripts ("Bjцrk"), or, read as
 // windows-1252, has three or more letters from bytes 0xC0 to 0xFF and no ASCII letter, which is
 // how windows-1251 reads as Latin-1 ("Ãðóïïà"). Double-byte pages, other locales, and a page
 // forced on the command line are never switched.
