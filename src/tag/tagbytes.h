@@ -1,6 +1,8 @@
 #pragma once
 
 #include "base/error.h"
+#include "tag/budgetreader.h"
+#include "tag/id3v2walk.h"
 #include "tag/tagrecord.h"
 
 #include <QByteArray>
@@ -11,21 +13,16 @@
 namespace sorvane
 {
 
-// How far into a file its ID3v2 tag is read from its start, and its APEv2 tag from its end: a
-// tag with cover art takes hundreds of KiB, sometimes MiB, of which the fields need a few dozen
-// bytes. Where a tag is larger, only the frames (or items) the fields need are read.
-constexpr qint64 TagReadLimit = 256 * 1024;
-
 // What was read of one file to learn its tag: its last 128 bytes, and where the rules need them,
-// the bytes of its ID3v2 or APEv2 tag. Reading is all this holds; parsing comes later, on one
-// thread.
+// the bytes of its ID3v2 or APEv2 tag. Reading is all this holds; parsing comes after, on the
+// thread that read it.
 struct TagBytes {
     std::array<char, TagLayout::RecordSize> tail{};
     int tailSize = 0; // below 128 only in a file that short
-    // An ID3v2 tag as TagLib reads it, header first: the whole tag, or a header and the wanted
-    // frames where the tag is larger than the limit. Read where the file has no ID3v1 record, or
-    // one a field of which may be a lossy copy (MayBeLossyCopy).
-    QByteArray id3v2;
+    // The frames of an ID3v2 tag the fields need, as the walk over it read them (ReadID3v2Frames).
+    // Read where the file has no ID3v1 record, or one a field of which may be a lossy copy
+    // (MayBeLossyCopy).
+    ID3v2Bytes id3v2;
     // An APEv2 tag's items and footer, likewise; read where there is no ID3v2 tag, before the
     // ID3v1 record or at the very end.
     QByteArray ape;

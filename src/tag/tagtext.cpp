@@ -1,9 +1,10 @@
 #include "tag/tagtext.h"
 
+#include "tag/apeitems.h"
 #include "tag/genres.h"
+#include "tag/id3v2textframe.h"
 #include "tag/lossycopy.h"
 #include "tag/pagechoice.h"
-#include "tag/taglibadapter.h"
 
 #include <algorithm>
 
@@ -65,11 +66,16 @@ void replaceLoneSurrogates(QString& text)
 // A field of the other tag, decoded: its values, Unicode or in the file's page.
 QStringList valuesOf(const FrameText& field, const TagTextDecoder& page)
 {
-    QStringList values = field.values;
-    for (QString& value : values)
+    QStringList values;
+    for (QString value : field.values) {
         replaceLoneSurrogates(value);
-    for (const QByteArray& bytes : field.eightBit)
-        values.append(page.decode(bytes));
+        if (!value.isEmpty())
+            values.append(value);
+    }
+    for (const QByteArray& bytes : field.eightBit) {
+        if (!bytes.isEmpty())
+            values.append(page.decode(bytes));
+    }
     return values;
 }
 
@@ -81,13 +87,23 @@ struct OtherTag {
 OtherTag parseOther(const TagBytes& bytes)
 {
     OtherTag other;
-    if (!bytes.id3v2.isEmpty() && ParseID3v2(bytes.id3v2, other.frames)) {
+    const ID3v2Bytes& id3v2 = bytes.id3v2;
+    if (id3v2.present()) {
+        const int major = id3v2.header.major;
         const TagKind kinds[] = {TagKind::ID3v22, TagKind::ID3v23, TagKind::ID3v24};
-        other.kind = kinds[std::clamp(other.frames.version, 2, 4) - 2];
+        other.kind = kinds[major - 2];
+        other.frames.version = major;
+        for (int field = 0; field < TagField::Count; ++field) {
+            const FrameSpan& span = id3v2.frames[std::size_t(field)];
+            if (span.found())
+                other.frames.field[std::size_t(field)] = DecodeID3v2Frame(
+                    major, span.flags, id3v2.header.framesUnsynchronised(),
+                    field == TagField::Comment,
+                    QByteArrayView(id3v2.bytes.constData() + span.offset, span.size));
+        }
         return other;
     }
-    other.frames = {};
-    if (!bytes.ape.isEmpty() && ParseApe(bytes.ape, other.frames))
+    if (!bytes.ape.isEmpty() && DecodeApeItems(bytes.ape, other.frames))
         other.kind = TagKind::APEv2;
     return other;
 }
@@ -186,9 +202,16 @@ QString YearText(const QString& date)
 TagText ParseTagBytes(const TagBytes& bytes, const TagTextDecoder& decoder, unsigned wanted,
                       bool choosePage)
 {
+    const OtherTag other = parseOther(bytes);
+    return TagTextFromFrames(bytes, other.kind, other.frames, decoder, wanted, choosePage);
+}
+
+TagText TagTextFromFrames(const TagBytes& bytes, TagKind otherKind, const TagFrames& frames,
+                          const TagTextDecoder& decoder, unsigned wanted, bool choosePage)
+{
     wanted |= TagField::bit(TagField::Title);
     const bool record = bytes.hasID3v1();
-    const OtherTag other = parseOther(bytes);
+    const OtherTag other{otherKind, frames};
     if (!record && other.kind == TagKind::None) {
         if (bytes.tailSize != TagLayout::RecordSize)
             return TagText();

@@ -2,6 +2,7 @@
 
 #include "tag/codepage.h"
 #include "tag/tagbytes.h"
+#include "tag/tagframes.h"
 
 #include <QString>
 
@@ -18,17 +19,6 @@ enum class TagKind : quint8 { None, ID3v1, ID3v22, ID3v23, ID3v24, APEv2 };
 
 // "ID3v2.3", "APEv2"; empty for ID3v1 and None.
 QString TagKindName(TagKind kind);
-
-// The six fields of a tag in the window's order; a mask of them says which to decode.
-namespace TagField
-{
-enum Index { Title, Artist, Album, Year, Comment, Genre, Count };
-constexpr unsigned bit(Index field)
-{
-    return 1u << field;
-}
-constexpr unsigned All = (1u << Count) - 1;
-} // namespace TagField
 
 struct TagText {
     TagKind kind = TagKind::None;
@@ -49,6 +39,10 @@ struct TagText {
 // would be written in a name.
 TagText ParseTagBytes(const TagBytes& bytes, const TagTextDecoder& decoder,
                       unsigned wanted = TagField::All, bool choosePage = !AnsiCodePageForced());
+// The same from the frames of the other tag (of kind `otherKind`) decoded already, and the
+// record in `bytes`: the rules alone, for any decoding of the frames.
+TagText TagTextFromFrames(const TagBytes& bytes, TagKind otherKind, const TagFrames& frames,
+                          const TagTextDecoder& decoder, unsigned wanted, bool choosePage);
 
 // The genre as shown: a number ("17", "(17)", "(17)Rock") is named from the ID3v1 genre list,
 // empty from 147 on; text stays as it is.

@@ -288,8 +288,10 @@ TagBytes bytesOf(const QByteArray& file)
     bytes.tailSize = int(std::min<qsizetype>(file.size(), 128));
     std::memcpy(bytes.tail.data(), file.constData() + file.size() - bytes.tailSize,
                 std::size_t(bytes.tailSize));
-    if (file.startsWith("ID3"))
-        bytes.id3v2 = file.left(file.size() - (bytes.hasID3v1() ? 128 : 0));
+    if (file.startsWith("ID3")) {
+        bytes.id3v2.bytes = file.left(file.size() - (bytes.hasID3v1() ? 128 : 0));
+        WalkID3v2Frames(bytes.id3v2);
+    }
     return bytes;
 }
 
