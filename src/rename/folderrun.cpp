@@ -79,11 +79,7 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
     const bool albumSelected = model.Check1(FieldModel::Album) == 1;
     const bool yearSelected = model.Check1(FieldModel::Year) == 1;
     const TagTextDecoder& decoder = TagTextDecoder::system();
-    // Only what goes into the name is decoded: the folder run reads one tag for every file.
-    const unsigned wanted = TagField::bit(TagField::Title) | TagField::bit(TagField::Artist) |
-                            (albumSelected ? TagField::bit(TagField::Album) : 0) |
-                            (yearSelected ? TagField::bit(TagField::Year) : 0);
-    std::optional<TagBytes> lastTag;
+    std::optional<TagRead> lastTag;
     model.setFailCount(0);
     JournalWriter* journal = options.journal;
     const bool inodes = root.keepsInodes();
@@ -129,7 +125,7 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
             QByteArray to;  // the name, as the file system's bytes
             int entry = -1; // in the journal
             // The tag, kept until the file's turn: the fields show the last file the run reached.
-            std::optional<TagBytes> tag;
+            std::optional<TagRead> tag;
             int codePage = 0; // where its tag was read in a page not the locale's
         };
         std::vector<Planned> batch;
@@ -142,16 +138,15 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
             batch.assign(std::size_t(end - first), Planned());
             for (int file = first; file < end; ++file) {
                 Planned& planned = batch[std::size_t(file - first)];
-                const TagRead read = reader.next(file);
+                TagRead read = reader.next(file);
                 planned.outcome = read.outcome;
                 if (!planned.outcome.ok())
                     continue;
-                const TagText tag = ParseTagBytes(read.bytes, decoder, wanted);
+                const TagText& tag = read.tag;
                 if (tag.kind == TagKind::None) {
                     planned.outcome = {&TagFailure::NoTag, 0};
                     continue;
                 }
-                planned.tag = read.bytes;
                 if (tag.codePage != decoder.codePage())
                     planned.codePage = tag.codePage;
                 unsigned blank = 0;
@@ -171,6 +166,7 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
                                                  {read.bytes.size, read.bytes.modified,
                                                   inodes ? qint64(read.bytes.inode) : -1});
                 }
+                planned.tag = std::move(read);
             }
             if (journal && !journal->flush()) {
                 // Said at the end: the renames from here on cannot be taken back.
@@ -248,9 +244,10 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
     if (options.journal)
         report.journal = options.journal->path();
     if (lastTag) {
-        const TagText tag = ParseTagBytes(*lastTag, decoder);
-        if (lastTag->tailSize == TagLayout::RecordSize)
-            Tag = ParseTagRecord(QByteArrayView(lastTag->tail.data(), lastTag->tailSize),
+        const TagText& tag = lastTag->tag;
+        const TagBytes& bytes = lastTag->bytes;
+        if (bytes.tailSize == TagLayout::RecordSize)
+            Tag = ParseTagRecord(QByteArrayView(bytes.tail.data(), bytes.tailSize),
                                  TagTextDecoder::forPage(tag.codePage));
         LoadTagFields(model, tag);
         report.loaded = tag.kind;

@@ -5,8 +5,11 @@
 #include "rename/openfolder.h"
 #include "rename/renamefailures.h"
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
+
+#include <sys/resource.h>
 
 namespace sorvane
 {
@@ -52,20 +55,50 @@ void TagReader::addReader()
     }
 }
 
+namespace
+{
+
+// How often the calling thread was preempted so far. Asked only after a slow read: a read that
+// waited for a core, not for the disk, says nothing of the disk.
+long preemptions()
+{
+    struct rusage usage = {};
+    return ::getrusage(RUSAGE_THREAD, &usage) == 0 ? usage.ru_nivcsw : 0;
+}
+
+} // namespace
+
 TagRead TagReader::read(FolderChain& chain, int& folder, const OpenFolder*& open, Outcome& failure,
-                        int file) const
+                        int file, TagBytes& scratch, bool& slow) const
 {
     if (const int now = m_tree.folderOf(file); now != folder) {
         folder = now;
         open = chain.open(folder, failure);
     }
     TagRead read;
-    if (!open)
+    slow = false;
+    if (!open) {
         read.outcome = failure;
-    else if (const int typeError = m_tree.files.typeError(file); typeError != 0)
+    } else if (const int typeError = m_tree.files.typeError(file); typeError != 0) {
         read.outcome = {&RenameFailure::TypeUnreadable, typeError};
-    else
-        read.outcome = open->readTagBytes(m_tree.files.name(file), read.bytes);
+    } else {
+        thread_local long preempted = preemptions();
+        const auto start = std::chrono::steady_clock::now();
+        read.outcome = open->readTagBytes(m_tree.files.name(file), scratch);
+        if (std::chrono::steady_clock::now() - start > SlowRead) {
+            const long now = preemptions();
+            slow = now == preempted;
+            preempted = now;
+        }
+        if (read.outcome.ok())
+            read.tag = ParseTagBytes(scratch, TagTextDecoder::system());
+        // What identifies the file goes on; the frames' bytes stay for the next file.
+        read.bytes.tail = scratch.tail;
+        read.bytes.tailSize = scratch.tailSize;
+        read.bytes.size = scratch.size;
+        read.bytes.modified = scratch.modified;
+        read.bytes.inode = scratch.inode;
+    }
     return read;
 }
 
@@ -76,6 +109,7 @@ void TagReader::readerLoop()
     int folder = -1;
     const OpenFolder* open = nullptr;
     Outcome failure;
+    TagBytes scratch;
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         m_roomMade.wait(lock, [this] {
@@ -85,8 +119,10 @@ void TagReader::readerLoop()
             return;
         const int file = m_claimed++;
         lock.unlock();
-        TagRead tag = read(chain, folder, open, failure, file);
+        bool slow = false;
+        TagRead tag = read(chain, folder, open, failure, file, scratch, slow);
         lock.lock();
+        m_slow[std::size_t(m_judged++ % Judged)] = slow;
         // The slot is free: the window never reaches past a file not yet handed over.
         const std::size_t slot = std::size_t(file % Window);
         m_slots[slot] = std::move(tag);
@@ -98,21 +134,24 @@ void TagReader::readerLoop()
 
 TagRead TagReader::next(int file)
 {
-    if (!m_ahead)
-        return read(*m_chain, m_folder, m_open, m_folderFailure, file);
+    if (!m_ahead) {
+        bool slow = false;
+        TagBytes scratch;
+        return read(*m_chain, m_folder, m_open, m_folderFailure, file, scratch, slow);
+    }
     const std::size_t slot = std::size_t(file % Window);
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_filled[slot]) {
-        const auto start = std::chrono::steady_clock::now();
-        m_slotFilled.wait(lock, [&] { return m_filled[slot] != 0; });
-        // A wait as long as a round trip to a share, twice in a row, while the window has room:
-        // one more read at once. A local disk's reads keep ahead, or keep the wait short.
-        const bool long_ = std::chrono::steady_clock::now() - start > LongWait;
-        m_longWaits = long_ ? m_longWaits + 1 : 0;
-        if (m_longWaits >= 2 && m_claimed < m_taken + Window && m_claimed < m_total) {
-            m_longWaits = 0;
+        // The readers are behind: one more, if their reads wait for the disk and the window has
+        // room. Its slow reads start a new count, so the next one is added on new evidence.
+        const int slow = int(std::count(m_slow.begin(), m_slow.end(), true));
+        if (m_judged >= Judged && slow >= SlowOfJudged && m_claimed < m_taken + Window &&
+            m_claimed < m_total) {
+            m_slow.fill(false);
+            m_judged = 0;
             addReader();
         }
+        m_slotFilled.wait(lock, [&] { return m_filled[slot] != 0; });
     }
     TagRead tag = std::move(m_slots[slot]);
     m_filled[slot] = 0;

@@ -101,12 +101,12 @@ qint64 framesStart(const ID3v2Bytes& tag, const Region& region)
 
 void ReadID3v2Frames(BudgetReader& reader, ID3v2Bytes& tag)
 {
-    tag = ID3v2Bytes();
+    tag.reset();
     tag.bytes.reserve(HeadChunk + 2 * WalkChunk);
     Region region;
     if (!readRegion(reader, tag.bytes, 0, std::min(HeadChunk, reader.size()), region) ||
         !ParseID3v2Header(tag.bytes, tag.header)) {
-        tag = ID3v2Bytes();
+        tag.reset();
         return;
     }
     const qint64 end = std::min(tag.header.tagSize(), reader.size());

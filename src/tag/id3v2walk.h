@@ -29,6 +29,13 @@ struct ID3v2Bytes {
     std::array<FrameSpan, TagField::Count> frames{};
 
     bool present() const { return header.major != 0; }
+    // Empty again, keeping the buffer for the next file a thread reads.
+    void reset()
+    {
+        header = ID3v2Header();
+        bytes.resize(0);
+        frames = {};
+    }
 };
 
 // Walks the frame headers of the tag at the start of the file and reads the frames the fields

@@ -195,6 +195,9 @@ bool MayBeLossyCopy(const char* record, const TagTextDecoder& page)
 
 Outcome ReadTagBytes(ByteSource& source, qint64 size, TagBytes& bytes)
 {
+    // A reader thread reads every file into the same bytes: nothing of the last one may stay.
+    bytes.id3v2.reset();
+    bytes.ape.resize(0);
     bytes.tailSize = int(std::min<qint64>(size, TagLayout::RecordSize));
     if (bytes.tailSize > 0) {
         int error = 0;
