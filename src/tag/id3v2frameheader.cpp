@@ -23,10 +23,15 @@ int ID3v2FrameHeaderSize(int major)
     return major == 2 ? 6 : 10;
 }
 
+bool IsFrameId(int major, const char* bytes)
+{
+    return std::all_of(bytes, bytes + (major == 2 ? 3 : 4), isFrameIdChar);
+}
+
 bool ParseID3v2FrameHeader(int major, const char* bytes, ID3v2FrameHeader& header)
 {
     const int idSize = major == 2 ? 3 : 4;
-    if (!std::all_of(bytes, bytes + idSize, isFrameIdChar))
+    if (!IsFrameId(major, bytes))
         return false;
     std::memcpy(header.id, bytes, std::size_t(idSize));
     if (major == 2) {
@@ -34,8 +39,9 @@ bool ParseID3v2FrameHeader(int major, const char* bytes, ID3v2FrameHeader& heade
         header.bodySize = BigEndian(bytes + 3, 3);
         header.flags = 0;
     } else {
+        header.plainSize = BigEndian(bytes + 4, 4);
         header.bodySize =
-            major == 4 && IsSynchsafe(bytes + 4) ? Synchsafe(bytes + 4) : BigEndian(bytes + 4, 4);
+            major == 4 && IsSynchsafe(bytes + 4) ? Synchsafe(bytes + 4) : header.plainSize;
         header.flags = quint16(BigEndian(bytes + 8, 2));
     }
     return true;

@@ -15,7 +15,13 @@ struct ID3v2FrameHeader {
     char id[4] = {};
     qint64 bodySize = 0;
     quint16 flags = 0;
+    // In 2.4, the size read as a plain number: iTunes wrote 2.3's sizes into 2.4 tags, and they
+    // can be synchsafe too. Which one is meant shows where the next frame starts.
+    qint64 plainSize = 0;
 };
+
+// Whether the bytes begin with a frame id (ID3v2.3 section 4: A-Z and 0-9).
+bool IsFrameId(int major, const char* bytes);
 
 int ID3v2FrameHeaderSize(int major);
 

@@ -63,6 +63,15 @@ void walk(BudgetReader* reader, ID3v2Bytes& tag, Region region, qint64 at, qint6
         if (!ParseID3v2FrameHeader(major, tag.bytes.constData() + region.at(at), frame))
             break; // padding, or bytes that are no frame: the frames end here
         const qint64 body = at + headerSize;
+        if (major == 4 && frame.plainSize != frame.bodySize) {
+            // A frame id where the plain size ends and none where the synchsafe one does.
+            const auto idAt = [&](qint64 next) {
+                return region.holds(next, 4) &&
+                       IsFrameId(major, tag.bytes.constData() + region.at(next));
+            };
+            if (!idAt(body + frame.bodySize) && idAt(body + frame.plainSize))
+                frame.bodySize = frame.plainSize;
+        }
         if (body + frame.bodySize > end)
             break; // a frame that runs past the tag is not one
         const int field = FieldOfFrame(major, frame);
