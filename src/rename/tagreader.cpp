@@ -127,7 +127,10 @@ void TagReader::readerLoop()
         const std::size_t slot = std::size_t(file % Window);
         m_slots[slot] = std::move(tag);
         m_filled[slot] = 1;
-        if (file == m_taken)
+        while (m_ready < m_total && m_ready < m_taken + Window &&
+               m_filled[std::size_t(m_ready % Window)])
+            ++m_ready;
+        if (m_waiting && m_ready >= m_wakeAt)
             m_slotFilled.notify_one();
     }
 }
@@ -151,7 +154,12 @@ TagRead TagReader::next(int file)
             m_judged = 0;
             addReader();
         }
-        m_slotFilled.wait(lock, [&] { return m_filled[slot] != 0; });
+        // Woken once a run of files is ready, not for each: a wake-up costs more than a read
+        // from the page cache, and the readers are behind anyway.
+        m_wakeAt = std::min(m_total, file + WakeAfter);
+        m_waiting = true;
+        m_slotFilled.wait(lock, [&] { return m_ready >= m_wakeAt; });
+        m_waiting = false;
     }
     TagRead tag = std::move(m_slots[slot]);
     m_filled[slot] = 0;

@@ -44,6 +44,7 @@ public:
     static constexpr std::chrono::microseconds SlowRead{150};
     static constexpr int Judged = 8;
     static constexpr int SlowOfJudged = 6;
+    static constexpr int WakeAfter = 32;
 
     TagReader(const OpenFolder& root, const FolderTree& tree, bool ahead);
     ~TagReader();
@@ -84,6 +85,9 @@ private:
     std::vector<char> m_filled;
     int m_claimed = 0;                 // files taken by readers so far
     int m_taken = 0;                   // files handed to the renaming thread so far
+    int m_ready = 0;  // files read in order from the first, handed over or not
+    int m_wakeAt = 0; // the renaming thread waits until this many are ready
+    bool m_waiting = false;
     std::array<bool, Judged> m_slow{}; // the last reads, as a ring
     int m_judged = 0;
     bool m_stop = false;
