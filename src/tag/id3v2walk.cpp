@@ -53,9 +53,14 @@ void walk(BudgetReader* reader, ID3v2Bytes& tag, Region region, qint64 at, qint6
     const int major = tag.header.major;
     const int headerSize = ID3v2FrameHeaderSize(major);
     int missing = TagField::Count;
+    // The parts of a name are worth another read; the comment and the genre are taken where they
+    // stand among the bytes read anyway. Most tags end in their cover: reading past it for a
+    // comment that is not there costs a read for every file.
+    int nameMissing = 4;
     while (at + headerSize <= end && missing > 0) {
         if (!region.holds(at, headerSize) &&
-            !(reader && readRegion(*reader, tag.bytes, at, std::min(WalkChunk, end - at), region)))
+            !(reader && nameMissing > 0 &&
+              readRegion(*reader, tag.bytes, at, std::min(WalkChunk, end - at), region)))
             break;
         if (!region.holds(at, headerSize))
             break;
@@ -75,16 +80,19 @@ void walk(BudgetReader* reader, ID3v2Bytes& tag, Region region, qint64 at, qint6
         if (body + frame.bodySize > end)
             break; // a frame that runs past the tag is not one
         const int field = FieldOfFrame(major, frame);
+        const bool namePart = field >= 0 && field < TagField::Comment;
         if (field >= 0 && !tag.frames[std::size_t(field)].found()) {
             // Its body, and where it ends before the tag does, the next frame headers with it.
             if (!region.holds(body, frame.bodySize) &&
-                !(reader && readRegion(*reader, tag.bytes, body,
-                                       std::min(end - body, frame.bodySize + WalkChunk), region)))
+                !(reader && (namePart || nameMissing > 0) &&
+                  readRegion(*reader, tag.bytes, body,
+                             std::min(end - body, frame.bodySize + WalkChunk), region)))
                 break;
             if (region.holds(body, frame.bodySize)) {
                 tag.frames[std::size_t(field)] = {qint32(region.at(body)), qint32(frame.bodySize),
                                                   frame.flags};
                 --missing;
+                nameMissing -= namePart ? 1 : 0;
             }
         }
         at = body + frame.bodySize;

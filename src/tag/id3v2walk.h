@@ -41,7 +41,9 @@ struct ID3v2Bytes {
 // Walks the frame headers of the tag at the start of the file and reads the frames the fields
 // need, skipping every other frame (pictures above all) by its size, so that a cover of any size
 // costs nothing. The first read takes the header and the first frames at once; each later one
-// starts at the next frame header not yet read. A tag unsynchronised as a whole (before 2.4) has
+// starts at the next frame header not yet read, and is made only while a part of a name (title,
+// artist, album, year) is still missing: a comment or genre is taken where it stands among the
+// bytes read for those. A tag unsynchronised as a whole (before 2.4) has
 // frame sizes that count the bytes after unsynchronisation is undone, so it is read whole up to
 // the limit and undone before the walk. Nothing is read past the tag, nor past the limit.
 void ReadID3v2Frames(BudgetReader& reader, ID3v2Bytes& tag);
