@@ -14,6 +14,8 @@ namespace
 
 QByteArrayView withoutPadding(QByteArrayView bytes)
 {
+    if (bytes.isEmpty())
+        return bytes;
     if (const void* nul = std::memchr(bytes.data(), '\0', std::size_t(bytes.size())))
         bytes = bytes.first(static_cast<const char*>(nul) - bytes.data());
     while (!bytes.isEmpty() && bytes.back() == ' ')
