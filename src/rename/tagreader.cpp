@@ -9,6 +9,7 @@
 #include <chrono>
 #include <system_error>
 
+#include <sched.h>
 #include <sys/resource.h>
 
 namespace sorvane
@@ -23,6 +24,9 @@ TagReader::TagReader(const OpenFolder& root, const FolderTree& tree, bool ahead)
     }
     m_slots.resize(Window);
     m_filled.assign(Window, 0);
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    m_cores = sched_getaffinity(0, sizeof cores, &cores) == 0 ? CPU_COUNT(&cores) : 1;
     const std::lock_guard<std::mutex> lock(m_mutex);
     addReader();
 }
@@ -104,12 +108,17 @@ TagRead TagReader::read(FolderChain& chain, int& folder, const OpenFolder*& open
 
 void TagReader::readerLoop()
 {
-    // Each reader reopens folders on its own: descriptors are not shared between threads.
+    // Each reader reopens folders on its own, relative to their parents and checked against the
+    // tree, as the renaming thread does: descriptors are not shared between threads. That is a
+    // folder's open per reader, not per file.
     FolderChain chain(m_root, m_tree);
     int folder = -1;
     const OpenFolder* open = nullptr;
     Outcome failure;
     TagBytes scratch;
+    // Whether this reader has had a core to itself lately: asked once every SampleReads reads.
+    long preempted = preemptions();
+    int sinceSample = 0;
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         m_roomMade.wait(lock, [this] {
@@ -121,8 +130,18 @@ void TagReader::readerLoop()
         lock.unlock();
         bool slow = false;
         TagRead tag = read(chain, folder, open, failure, file, scratch, slow);
+        bool sampled = false, ownCore = false;
+        if (++sinceSample == SampleReads) {
+            const long now = preemptions();
+            sampled = true;
+            ownCore = now == preempted;
+            preempted = now;
+            sinceSample = 0;
+        }
         lock.lock();
         m_slow[std::size_t(m_judged++ % Judged)] = slow;
+        if (sampled)
+            m_unpreempted = ownCore ? m_unpreempted + SampleReads : 0;
         // The slot is free: the window never reaches past a file not yet handed over.
         const std::size_t slot = std::size_t(file % Window);
         m_slots[slot] = std::move(tag);
@@ -148,10 +167,14 @@ TagRead TagReader::next(int file)
         // The readers are behind: one more, if their reads wait for the disk and the window has
         // room. Its slow reads start a new count, so the next one is added on new evidence.
         const int slow = int(std::count(m_slow.begin(), m_slow.end(), true));
-        if (m_judged >= Judged && slow >= SlowOfJudged && m_claimed < m_taken + Window &&
-            m_claimed < m_total) {
+        const bool room = m_claimed < m_taken + Window && m_claimed < m_total;
+        if (m_judged >= Judged && slow >= SlowOfJudged && room) {
             m_slow.fill(false);
             m_judged = 0;
+            addReader();
+        } else if (room && m_threads.size() == 1 && m_cores >= 2 && m_unpreempted >= OwnCoreReads) {
+            // Fast reads, but more of them than one core makes while this thread renames: a
+            // local disk gains from a second reader on a second core, never from a third.
             addReader();
         }
         // Woken once a run of files is ready, not for each: a wake-up costs more than a read

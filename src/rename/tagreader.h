@@ -35,7 +35,9 @@ struct TagRead {
 // the renaming thread finds its next tag not there yet while the reads themselves are slow: at
 // least SlowOfJudged of the last Judged reads took longer than a round trip to a share, and the
 // thread was not preempted meanwhile. A busy CPU makes reads wait for a core, not for the disk,
-// and more readers would only take turns on the same cores; a local disk's reads are short.
+// and more readers would only take turns on the same cores. On a local disk, whose reads are
+// short, a second reader is added (and no third) when one reader is behind although it has had
+// a core to itself for its last OwnCoreReads reads, and the process may use two cores.
 class TagReader
 {
 public:
@@ -45,6 +47,8 @@ public:
     static constexpr int Judged = 8;
     static constexpr int SlowOfJudged = 6;
     static constexpr int WakeAfter = 32;
+    static constexpr int SampleReads = 64;
+    static constexpr int OwnCoreReads = 256;
 
     TagReader(const OpenFolder& root, const FolderTree& tree, bool ahead);
     ~TagReader();
@@ -83,11 +87,13 @@ private:
     std::condition_variable m_roomMade;   // readers wait for the window to move on
     std::vector<TagRead> m_slots;
     std::vector<char> m_filled;
-    int m_claimed = 0;                 // files taken by readers so far
-    int m_taken = 0;                   // files handed to the renaming thread so far
-    int m_ready = 0;  // files read in order from the first, handed over or not
-    int m_wakeAt = 0; // the renaming thread waits until this many are ready
+    int m_claimed = 0; // files taken by readers so far
+    int m_taken = 0;   // files handed to the renaming thread so far
+    int m_ready = 0;   // files read in order from the first, handed over or not
+    int m_wakeAt = 0;  // the renaming thread waits until this many are ready
     bool m_waiting = false;
+    int m_unpreempted = 0;             // reads since the first reader was last seen preempted
+    int m_cores = 1;                   // the cores this process may run on
     std::array<bool, Judged> m_slow{}; // the last reads, as a ring
     int m_judged = 0;
     bool m_stop = false;
