@@ -7,7 +7,6 @@
 #include "cli/terminal.h"
 #include "cli/undocommand.h"
 #include "tag/codepage.h"
-#include "tag/taglibadapter.h"
 
 #include <QCoreApplication>
 
@@ -24,7 +23,6 @@ int RunCommandLine(int argc, char* argv[], const CommandLine& command)
     std::signal(SIGPIPE, SIG_IGN);
     if (command.codePage != 0)
         ChooseAnsiCodePage(command.codePage);
-    InstallTagLibStringHandlers();
     QCoreApplication app(argc, argv);
     Terminal terminal;
     // A termination signal stops a run as Cancel would: the summary is printed, and the exit

@@ -1,6 +1,7 @@
 #include "cli/foldercommand.h"
 
 #include "base/error.h"
+#include "base/plural.h"
 #include "base/stoppolicy.h"
 #include "cli/commandline.h"
 #include "cli/terminal.h"
@@ -11,6 +12,7 @@
 #include "names/renamefailures.h"
 #include "run/fieldmodel.h"
 #include "run/folderrun.h"
+#include "tag/codepage.h"
 #include "walk/foldertree.h"
 
 #include <QDir>
@@ -40,9 +42,17 @@ public:
         return !stopped();
     }
 
+    void readInPage(int, int codePage) override { m_codePage = codePage; }
+
     void fileDone(int file, const Outcome& outcome, const QString& newName,
                   bool alreadyNamed) override
     {
+        // The page a tag was read in where it is not the locale's, so the user can check it.
+        const QString page =
+            m_codePage == 0
+                ? QString()
+                : QStringLiteral(" (тег прочитан в кодировке %1)").arg(CodePageName(m_codePage));
+        m_codePage = 0;
         const QByteArray folder = m_tree->relativePath(m_tree->folderOf(file));
         const auto path = [&folder](const QByteArray& name) {
             return Terminal::quoted(folder.isEmpty() ? name : folder + '/' + name);
@@ -50,11 +60,11 @@ public:
         const QByteArray old = m_tree->files.name(file);
         if (outcome.ok() && !alreadyNamed)
             m_terminal.line(path(old) + QStringLiteral(" -> ") +
-                            path(OpenFolder::nativeName(newName)));
+                            path(OpenFolder::nativeName(newName)) + page);
         else if (outcome.ok())
-            m_terminal.line(path(old) + QStringLiteral(": уже называется так"));
+            m_terminal.line(path(old) + QStringLiteral(": уже называется так") + page);
         else
-            m_terminal.line(path(old) + QStringLiteral(": ") + reason(outcome, newName));
+            m_terminal.line(path(old) + QStringLiteral(": ") + reason(outcome, newName) + page);
     }
 
 private:
@@ -71,6 +81,7 @@ private:
 
     Terminal& m_terminal;
     const FolderTree* m_tree = nullptr;
+    int m_codePage = 0;
 };
 
 } // namespace
@@ -114,6 +125,8 @@ int RunFolderCommand(const CommandLine& command, Terminal& terminal)
     options.observer = &printer;
     options.journal = journal.get();
     options.dryRun = command.dryRun;
+    if (command.replaceUnsafe)
+        options.replace = FolderRunOptions::Replacement::ByDrive;
     const bool skipped = !tree.skipped.empty();
     const FolderReport report = RenameTree(model, *root, std::move(tree), options);
     if (!report.journalFailure.isEmpty())
@@ -121,6 +134,15 @@ int RunFolderCommand(const CommandLine& command, Terminal& terminal)
                                       "отменить полностью. %1")
                            .arg(report.journalFailure));
     const int failures = model.FailCount();
+    // Before the count, which stays the last line.
+    if (const int refused = int(report.replaceable.size()); refused > 0)
+        terminal.line(Plural(refused,
+                             "Из-за символов, которых диск не принимает, не сделано %1 имя; "
+                             "с --replace-unsafe файл будет переименован с их заменой.",
+                             "Из-за символов, которых диск не принимает, не сделано %1 имени; "
+                             "с --replace-unsafe файлы будут переименованы с их заменой.",
+                             "Из-за символов, которых диск не принимает, не сделано %1 имён; "
+                             "с --replace-unsafe файлы будут переименованы с их заменой."));
     terminal.line(failures > 0
                       ? QString::number(failures) + QStringLiteral(" файлов не переименовано!")
                       : QStringLiteral("Готово!"));

@@ -94,6 +94,10 @@ DriveTraits TraitsOfType(const QByteArray& type)
 {
     DriveTraits traits;
     traits.type = type;
+    static const char* const Refusing[] = {"vfat",    "msdos", "exfat",     "fuse.fusefat",
+                                           "fuseblk", "fuse",  "fuse.exfat"};
+    for (const char* refusing : Refusing)
+        traits.refusesWindowsCharacters |= type == refusing;
     for (const Entry& entry : Table) {
         if (type == entry.type) {
             traits.keepsInodes = entry.keepsInodes;

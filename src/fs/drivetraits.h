@@ -17,6 +17,9 @@ struct DriveTraits {
     // the table are checked at their first rename.
     bool setsTimeOnRename = false;
     bool known = false; // in the table at all
+    // Refuses names with the characters Windows refuses ("\\ | : ? * \" < >): FAT and exFAT, and
+    // the FUSE drivers that mount them as plain "fuseblk" (ntfs-3g looks the same there).
+    bool refusesWindowsCharacters = false;
 };
 
 // The traits of the drive the open folder `fd` is on.

@@ -1,6 +1,7 @@
 #include "names/namerules.h"
 
 #include "names/nameparts.h"
+#include "names/printablename.h"
 #include "names/renamefailures.h"
 
 #include <QDir>
@@ -25,33 +26,53 @@ int utf8Size(char32_t c)
     return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
 }
 
+// The part a name without text from the tag is refused for: the first blank one, the title first.
+Outcome noText(const NameParts& parts, unsigned blankInTag)
+{
+    static constexpr int Order[] = {NamePart::Title, NamePart::Artist, NamePart::Album,
+                                    NamePart::Year};
+    for (const int part : Order) {
+        const bool blank =
+            parts.selected[part] && std::all_of(parts.text[part].begin(), parts.text[part].end(),
+                                                [](QChar c) { return c == QLatin1Char(' '); });
+        if (blank || (blankInTag & (1u << part)))
+            return {&RenameFailure::NoPartText, part};
+    }
+    return {&RenameFailure::NoTextForName, 0};
+}
+
 } // namespace
 
-NameVerdict DecideName(const NameParts& parts)
+NameVerdict DecideName(const NameParts& parts, unsigned blankInTag)
 {
     NameVerdict verdict;
     const bool anySelected = std::any_of(parts.selected.begin(), parts.selected.end(),
                                          [](bool selected) { return selected; });
     if (!anySelected) {
-        verdict.refused = {&RenameFailure::NothingSelected, 0};
+        // Nothing ticked because the tag had nothing to tick is the tag's doing, not the user's.
+        verdict.refused = blankInTag != 0 ? noText(parts, blankInTag)
+                                          : Outcome{&RenameFailure::NothingSelected, 0};
         return verdict;
     }
     QString name = ComposeName(parts);
+    verdict.made = name;
     // One pass over the name: a separator anywhere refuses it before anything else, then the
     // first control character; meanwhile its length in UTF-8.
     const QChar separator = QDir::separator();
     char16_t control = 0;
-    bool hasControl = false;
+    qsizetype controlAt = -1;
     qsizetype bytes = 0;
-    for (const QChar c : std::as_const(name)) {
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const QChar c = name.at(i);
         // Qt takes "/" as a separator on every platform, so that one is refused everywhere.
         if (c == QLatin1Char('/') || c == separator) {
             verdict.refused = {&RenameFailure::NameHasSeparator, 0};
+            verdict.refusedAt = i;
             return verdict;
         }
         const char16_t u = c.unicode();
-        if (!hasControl && IsControlCharacter(u)) {
-            hasControl = true;
+        if (controlAt < 0 && IsControlCharacter(u)) {
+            controlAt = i;
             control = u;
         }
         bytes += u < 0x80              ? 1
@@ -60,18 +81,21 @@ NameVerdict DecideName(const NameParts& parts)
                  : c.isLowSurrogate()  ? 0
                                        : 3;
     }
-    if (hasControl) {
+    if (controlAt >= 0) {
         verdict.refused = {&RenameFailure::NameHasControl, int(control)};
+        verdict.refusedAt = controlAt;
         return verdict;
     }
     qsizetype stemEnd = name.size() - Extension.size();
     const QStringView stem = QStringView(name).left(stemEnd);
-    if (!stem.isEmpty() && onlySeparatorsAndSpaces(stem)) {
-        verdict.refused = {&RenameFailure::NoTextForName, 0};
+    // ".mp3" alone is a ticked part with an empty field: no text, before it would be hidden.
+    if (onlySeparatorsAndSpaces(stem)) {
+        verdict.refused = noText(parts, blankInTag);
         return verdict;
     }
     if (name.startsWith(QLatin1Char('.'))) {
         verdict.refused = {&RenameFailure::NameIsHidden, 0};
+        verdict.refusedAt = 0;
         return verdict;
     }
     if (bytes > LongestName) {
@@ -89,12 +113,24 @@ NameVerdict DecideName(const NameParts& parts)
         name = name.left(stemEnd) + Extension;
         verdict.shortened = true;
         if (stemEnd == 0 || onlySeparatorsAndSpaces(QStringView(name).left(stemEnd))) {
-            verdict.refused = {&RenameFailure::NoTextForName, 0};
+            verdict.refused = noText(parts, blankInTag);
             return verdict;
         }
     }
     verdict.name = name;
     return verdict;
+}
+
+QString MarkedName(const NameVerdict& verdict)
+{
+    const QString& made = verdict.made;
+    if (verdict.refusedAt < 0 || verdict.refusedAt >= made.size())
+        return PrintableName(made.toUtf8());
+    const qsizetype at = verdict.refusedAt;
+    const qsizetype width = made.at(at).isHighSurrogate() && at + 1 < made.size() ? 2 : 1;
+    return PrintableName(made.left(at).toUtf8()) + QStringLiteral("⟦") +
+           PrintableName(made.mid(at, width).toUtf8()) + QStringLiteral("⟧") +
+           PrintableName(made.mid(at + width).toUtf8());
 }
 
 } // namespace sorvane

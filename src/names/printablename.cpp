@@ -1,6 +1,6 @@
 #include "names/printablename.h"
 
-#include "names/controlcharacters.h"
+#include "base/controlcharacters.h"
 
 namespace sorvane
 {

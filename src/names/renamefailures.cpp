@@ -12,6 +12,11 @@ const FailureKind NameHasControl{[](int character) {
         .arg(QString::number(character, 16).toUpper().rightJustified(4, QLatin1Char('0')));
 }};
 const FailureKind NoTextForName{[](int) { return QStringLiteral("в теге нет текста для имени"); }};
+const FailureKind NoPartText{[](int part) {
+    static const char* const Parts[] = {"названия", "исполнителя", "альбома", "года"};
+    return QStringLiteral("в теге нет %1")
+        .arg(QString::fromUtf8(Parts[part >= 0 && part < 4 ? part : 0]));
+}};
 const FailureKind NameIsHidden{
     [](int) { return QStringLiteral("новое имя начинается с точки: файл стал бы скрытым"); }};
 const FailureKind TargetExists{
@@ -31,9 +36,10 @@ const FailureKind LeftAside{[](int error) {
         .arg(SystemReason(error));
 }};
 
-const FailureKind ReadCrashed{[](int error) {
-    return QStringLiteral("тег не прочитан: %1").arg(SystemReason(error));
-}};
+const FailureKind FileChanged{
+    [](int) { return QStringLiteral("файл изменился после первого переименования: не тронут"); }};
+const FailureKind ReadCrashed{
+    [](int error) { return QStringLiteral("тег не прочитан: %1").arg(SystemReason(error)); }};
 
 const FailureKind FolderUnreadable{[](int error) {
     return QStringLiteral("папку не удалось открыть или прочитать: %1").arg(SystemReason(error));

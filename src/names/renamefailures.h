@@ -12,6 +12,7 @@ extern const FailureKind NothingSelected;
 extern const FailureKind NameHasSeparator;
 extern const FailureKind NameHasControl; // error: the character's code point
 extern const FailureKind NoTextForName;
+extern const FailureKind NoPartText; // error: the part the tag has no text for (NamePart's index)
 extern const FailureKind NameIsHidden;
 extern const FailureKind TargetExists;
 extern const FailureKind RenameFailed; // error: the system's code
@@ -19,6 +20,7 @@ extern const FailureKind SourceGone;
 extern const FailureKind TypeUnreadable; // error: the listing could not tell what the entry is
 extern const FailureKind NotReached;     // the run was stopped before this file
 extern const FailureKind LeftAside;      // error: a step failed and the file keeps its name aside
+extern const FailureKind FileChanged;    // not the file a first pass saw
 extern const FailureKind ReadCrashed;    // error: ENOMEM or EIO, what reading the tag threw
 
 // Why a folder of a tree was not entered, or its files not renamed.

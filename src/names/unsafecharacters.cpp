@@ -29,15 +29,22 @@ bool HasUnsafeCharacter(QStringView text)
     return !FirstUnsafeCharacter(text).isNull();
 }
 
-QString ReplaceUnsafe(const QString& part)
+namespace
+{
+
+QString replaced(const QString& part, bool separatorOnly)
 {
     // A part without such a character is left as it is, spaces and all.
-    if (!HasUnsafeCharacter(part))
+    if (separatorOnly ? !part.contains(QLatin1Char('/')) : !HasUnsafeCharacter(part))
         return part;
     QString out;
     out.reserve(part.size() + 4);
     for (qsizetype i = 0; i < part.size(); ++i) {
         const QChar c = part.at(i);
+        if (separatorOnly && c != QLatin1Char('/')) {
+            out += c;
+            continue;
+        }
         switch (c.unicode()) {
         case '/':
         case '\\':
@@ -79,12 +86,27 @@ QString ReplaceUnsafe(const QString& part)
     return tidy;
 }
 
+} // namespace
+
+QString ReplaceUnsafe(const QString& part)
+{
+    return replaced(part, false);
+}
+
 NameParts ReplaceUnsafe(const NameParts& parts)
 {
-    NameParts replaced = parts;
-    for (QString& text : replaced.text)
-        text = ReplaceUnsafe(text);
-    return replaced;
+    NameParts out = parts;
+    for (QString& text : out.text)
+        text = replaced(text, false);
+    return out;
+}
+
+NameParts ReplaceSeparators(const NameParts& parts)
+{
+    NameParts out = parts;
+    for (QString& text : out.text)
+        text = replaced(text, true);
+    return out;
 }
 
 bool RefusedForCharacter(const Outcome& outcome, const QString& name, bool sourceStillThere)

@@ -15,6 +15,8 @@ namespace sorvane
 // left as it is. The result passes the name rules as any name does.
 QString ReplaceUnsafe(const QString& part);
 NameParts ReplaceUnsafe(const NameParts& parts);
+// The same for "/" alone, which every drive refuses, leaving the other characters.
+NameParts ReplaceSeparators(const NameParts& parts);
 
 // Whether the text holds a character of the table.
 bool HasUnsafeCharacter(QStringView text);

@@ -3,6 +3,7 @@
 #include "base/plural.h"
 #include "names/printablename.h"
 #include "names/renamefailures.h"
+#include "tag/codepage.h"
 
 #include <algorithm>
 #include <cstring>
@@ -27,8 +28,8 @@ QString FolderReport::name(qint32 index) const
 DetailsTable::DetailsTable(std::shared_ptr<const FolderReport> report)
     : m_report(std::move(report)),
       m_reportRows(int(m_report->tree.skipped.size() + m_report->notRenamed.size() +
-                       m_report->shortened.size() + m_report->timeNotKept.size() +
-                       m_report->leftoversRemoved.size()))
+                       m_report->shortened.size() + m_report->readInPage.size() +
+                       m_report->timeNotKept.size() + m_report->leftoversRemoved.size()))
 {
 }
 
@@ -47,7 +48,13 @@ void DetailsTable::append(DetailsRow row)
 namespace
 {
 
-// The rows after the files not renamed: names shortened, times not kept, leftovers removed.
+QString ReadInPageReason(int codePage)
+{
+    return QStringLiteral("тег прочитан в кодировке %1").arg(CodePageName(codePage));
+}
+
+// The rows after the files not renamed: names shortened, tags read in another page than the
+// locale's, times not kept, leftovers removed.
 DetailsRow noteRow(const FolderReport& report, std::size_t index)
 {
     if (index < report.shortened.size()) {
@@ -55,6 +62,12 @@ DetailsRow noteRow(const FolderReport& report, std::size_t index)
         return {report.tree.displayPath(file), report.name(name), QStringLiteral("имя сокращено")};
     }
     index -= report.shortened.size();
+    if (index < report.readInPage.size()) {
+        const ReadInPage& file = report.readInPage[index];
+        return {report.tree.displayPath(file.file), report.name(file.newName),
+                ReadInPageReason(file.codePage)};
+    }
+    index -= report.readInPage.size();
     if (index < report.timeNotKept.size()) {
         const auto& [file, error] = report.timeNotKept[index];
         return {report.tree.displayPath(file), QString(),
@@ -101,6 +114,10 @@ DetailsRow DetailsTable::row(int index) const
     } else {
         row.reason = Reason(file.outcome);
     }
+    if (file.codePage != 0)
+        row.reason += QStringLiteral(" (%1)").arg(ReadInPageReason(file.codePage));
+    if (file.replaced >= 0)
+        row.reason += QStringLiteral("; с заменой символов: «%1»").arg(report.name(file.replaced));
     return row;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/error.h"
+#include "fs/fileidentity.h"
 #include "names/detailsrow.h"
 #include "tag/tagtext.h"
 #include "walk/foldertree.h"
@@ -19,7 +20,23 @@ namespace sorvane
 struct NotRenamed {
     int file; // in the tree
     Outcome outcome;
-    qint32 newName = -1; // the name that was to be made, where one was: in FolderReport's names
+    qint32 newName = -1;  // the name that was to be made, where one was: in FolderReport's names
+    int codePage = 0;     // the page its tag was read in, where not the locale's
+    qint32 replaced = -1; // refused for a character: the name with such characters replaced
+};
+
+// A file refused for a character a drive may refuse, as the run saw it, for a second pass that
+// replaces the characters (RenameReplaceable).
+struct Replaceable {
+    int file;
+    FileIdentity identity;
+};
+
+// A file renamed from a tag read in a page not the locale's: the user may want to check it.
+struct ReadInPage {
+    int file;
+    int codePage;
+    qint32 newName;
 };
 
 // What a folder run did: every file not renamed, in the order of the run, with its reason.
@@ -31,6 +48,10 @@ struct FolderReport {
     std::map<int, QByteArray> leftAside;
     // Files renamed to a name the rules shortened to 255 bytes, with the name, in run order.
     std::vector<std::pair<int, qint32>> shortened;
+    // Files renamed from a tag read in another page than the locale's, in run order.
+    std::vector<ReadInPage> readInPage;
+    // Files refused for a character a drive may refuse, in run order.
+    std::vector<Replaceable> replaceable;
     // Files renamed whose modification time the drive changed and could not be put back, with
     // the system's code.
     std::vector<std::pair<int, int>> timeNotKept;
@@ -53,8 +74,9 @@ private:
 };
 
 // The details in the order of the run, grouped by folder: folders not entered, files not renamed,
-// files renamed to a shortened name, files whose time could not be kept, leftovers removed; then
-// rows appended. A row is made from the report when it is
+// files renamed to a shortened name, files renamed from a tag read in another page than the
+// locale's, files whose time could not be kept, leftovers removed; then rows appended. A row is
+// made from the report when it is
 // asked for: kept as text, the rows of a run that leaves 60,000 files cost 20 MiB.
 class DetailsTable
 {

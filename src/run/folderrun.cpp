@@ -2,6 +2,7 @@
 
 #include "base/stoppolicy.h"
 #include "fs/fileidentity.h"
+#include "fs/folderlock.h"
 #include "fs/modifiedtime.h"
 #include "fs/movefile.h"
 #include "fs/openfolder.h"
@@ -11,6 +12,7 @@
 #include "journal/moverecords.h"
 #include "names/namerules.h"
 #include "names/renamefailures.h"
+#include "names/unsafecharacters.h"
 #include "run/dryrun.h"
 #include "run/fieldmodel.h"
 #include "run/renamefile.h"
@@ -51,8 +53,12 @@ struct Planned {
     int entry = -1; // in the journal
     FileIdentity identity;
     qint64 modified = -1; // its time when read, to put back where a rename changes it
+    int codePage = 0;     // where its tag was read in a page not the locale's
+    // Where the name holds a character a drive may refuse: the name with such characters
+    // replaced, should it be refused for one.
+    QString replaced;
     // The tag, kept until the file's turn: the fields show the last file the run reached.
-    std::optional<TagBytes> tag;
+    std::optional<TagRead> tag;
 };
 
 // One run over a tree: batches of files read and named first, their renames journaled in one
@@ -70,10 +76,6 @@ public:
     {
         m_report.folder = root.path();
         m_report.tree = std::move(tree);
-        // Only what goes into the name is decoded: the folder run reads one tag for every file.
-        m_wanted = TagField::bit(TagField::Title) | TagField::bit(TagField::Artist) |
-                   (m_albumSelected ? TagField::bit(TagField::Album) : 0) |
-                   (m_yearSelected ? TagField::bit(TagField::Year) : 0);
         if (!options.dryRun)
             m_evidence = JournalEvidence::load(m_rootPath);
     }
@@ -117,6 +119,22 @@ private:
         return below.isEmpty() ? m_rootPath : m_rootPath + '/' + below;
     }
 
+    // The parts with the characters replaced that the run was asked to replace.
+    NameParts replacing(const NameParts& parts) const
+    {
+        using Replacement = FolderRunOptions::Replacement;
+        switch (m_options.replace) {
+        case Replacement::None:
+            break;
+        case Replacement::Table:
+            return ReplaceUnsafe(parts);
+        case Replacement::ByDrive:
+            return m_root.traits().refusesWindowsCharacters ? ReplaceUnsafe(parts)
+                                                            : ReplaceSeparators(parts);
+        }
+        return parts;
+    }
+
     // Reads and names the files of a batch, and gathers their journal entries.
     void plan(TagReader& reader, int first, int end)
     {
@@ -126,33 +144,40 @@ private:
         m_batchFirst = first;
         for (int file = first; file < end; ++file) {
             Planned& planned = m_batch[std::size_t(file - first)];
-            const TagRead read = reader.next(file);
+            TagRead read = reader.next(file);
             planned.outcome = read.outcome;
             if (!planned.outcome.ok())
                 continue;
-            TagText tag;
-            try {
-                tag = ParseTagBytes(read.bytes, m_decoder, m_wanted);
-            } catch (const std::exception&) {
-                // A tag no parser could take is this file's failure, not the run's end.
-                planned.outcome = {&RenameFailure::ReadCrashed, EIO};
-                continue;
-            }
+            const TagText& tag = read.tag;
             if (tag.kind == TagKind::None) {
                 planned.outcome = {&TagFailure::NoTag, 0};
                 continue;
             }
-            const TagBytes& bytes = read.bytes;
-            planned.tag = bytes;
-            planned.verdict = DecideName(PartsFromTag(tag, m_albumSelected, m_yearSelected));
+            if (tag.codePage != m_decoder.codePage())
+                planned.codePage = tag.codePage;
+            unsigned blank = 0;
+            const NameParts parts =
+                replacing(PartsFromTag(tag, m_albumSelected, m_yearSelected, &blank));
+            planned.verdict = DecideName(parts, blank);
             planned.outcome = planned.verdict.refused;
-            if (!planned.outcome.ok())
-                continue;
-            planned.to = OpenFolder::nativeName(planned.verdict.name);
+            if (HasUnsafeCharacter(planned.verdict.made)) {
+                const NameVerdict other = DecideName(ReplaceUnsafe(parts), blank);
+                if (other.ok())
+                    planned.replaced = other.name;
+            }
+            const TagBytes& bytes = read.bytes;
             planned.modified = bytes.modified;
             planned.identity =
                 IdentityOf(bytes.size, bytes.modified, qint64(bytes.inode),
                            QByteArrayView(bytes.tail.data(), bytes.tailSize), traits);
+            planned.tag = std::move(read);
+            // A second pass renames only the file the first one saw.
+            if (m_options.expected &&
+                !SameIdentity((*m_options.expected)[std::size_t(file)], planned.identity))
+                planned.outcome = {&RenameFailure::FileChanged, 0};
+            if (!planned.outcome.ok())
+                continue;
+            planned.to = OpenFolder::nativeName(planned.verdict.name);
             // A file that has its name already is not moved, so not journaled either.
             const char* name = files.files.name(file);
             if (m_journal && !m_options.dryRun && planned.to != name) {
@@ -200,6 +225,23 @@ private:
             m_report.tree.locks[std::size_t(m_folderIndex)].release();
         m_folderIndex = folder;
         m_folder = chain.open(folder, m_folderFailure);
+        // A second pass had no walk: its folders are locked as it comes to them.
+        if (m_folder && m_options.expected && !m_report.tree.locks[std::size_t(folder)].held()) {
+            int error = 0;
+            switch (
+                FolderLock::take(m_folder->fd(), m_report.tree.locks[std::size_t(folder)], error)) {
+            case FolderLock::Taken::Yes:
+                break;
+            case FolderLock::Taken::Held:
+                m_folderFailure = {&RenameFailure::FolderHeld, 0};
+                m_folder = nullptr;
+                break;
+            case FolderLock::Taken::Failed:
+                m_folderFailure = {&RenameFailure::FolderNotLocked, error};
+                m_folder = nullptr;
+                break;
+            }
+        }
         if (m_folder && !m_evidence.empty())
             clearLeftovers(folder, *m_folder);
         return m_folder;
@@ -277,13 +319,40 @@ private:
             else if (m_journal && planned.entry >= 0)
                 m_journal->addRecord("named", planned.entry);
         }
-        if (!outcome.ok())
-            m_report.notRenamed.push_back({file, outcome, newName});
+        // A refused name is shown as it was made, so the user sees what to fix.
+        if (!planned.verdict.ok() && !planned.verdict.made.isEmpty())
+            newName = m_report.keepName(MarkedName(planned.verdict));
+        if (!outcome.ok()) {
+            NotRenamed failed{file, outcome, newName, planned.codePage};
+            if (refusedForCharacter(folder, file, outcome, planned)) {
+                failed.replaced = m_report.keepName(planned.replaced);
+                m_report.replaceable.push_back({file, planned.identity});
+            }
+            m_report.notRenamed.push_back(failed);
+        }
         if (m_options.observer) {
+            if (planned.codePage != 0)
+                m_options.observer->readInPage(file, planned.codePage);
             m_options.observer->fileDone(
                 file, outcome, outcome.ok() || newName >= 0 ? planned.verdict.name : QString(),
                 outcome.ok() && alreadyNamed);
         }
+    }
+
+    // Whether the name was refused for a character a drive may refuse, which another name, with
+    // such characters replaced, would not be.
+    bool refusedForCharacter(const OpenFolder* folder, int file, const Outcome& outcome,
+                             const Planned& planned) const
+    {
+        if (planned.replaced.isEmpty())
+            return false;
+        bool sourceThere = true;
+        if (outcome.error == ENOENT && folder) {
+            struct stat info = {};
+            sourceThere =
+                Sys.fstatat(folder->fd(), tree().files.name(file), &info, AT_SYMLINK_NOFOLLOW) == 0;
+        }
+        return RefusedForCharacter(outcome, planned.verdict.made, sourceThere);
     }
 
     RenameResult move(const OpenFolder& folder, int file, const Planned& planned)
@@ -311,6 +380,9 @@ private:
         ++m_report.renamed;
         if (planned.verdict.shortened)
             m_report.shortened.emplace_back(file, m_report.keepName(planned.verdict.name));
+        if (planned.codePage != 0)
+            m_report.readInPage.push_back(
+                {file, planned.codePage, m_report.keepName(planned.verdict.name)});
         if (m_options.dryRun)
             return;
         bool setsTime = false;
@@ -327,10 +399,11 @@ private:
     {
         if (!m_lastTag)
             return;
-        const TagText tag = ParseTagBytes(*m_lastTag, m_decoder);
-        if (m_lastTag->tailSize == TagLayout::RecordSize)
-            Tag = ParseTagRecord(QByteArrayView(m_lastTag->tail.data(), m_lastTag->tailSize),
-                                 m_decoder);
+        const TagText& tag = m_lastTag->tag;
+        const TagBytes& bytes = m_lastTag->bytes;
+        if (bytes.tailSize == TagLayout::RecordSize)
+            Tag = ParseTagRecord(QByteArrayView(bytes.tail.data(), bytes.tailSize),
+                                 TagTextDecoder::forPage(tag.codePage));
         LoadTagFields(m_model, tag);
         m_report.loaded = tag.kind;
     }
@@ -343,7 +416,6 @@ private:
     const bool m_albumSelected;
     const bool m_yearSelected;
     const TagTextDecoder& m_decoder = TagTextDecoder::system();
-    unsigned m_wanted = 0;
     JournalEvidence m_evidence;
     FolderReport m_report;
     std::vector<Planned> m_batch;
@@ -355,7 +427,7 @@ private:
     int m_journalFolder = -1;
     QByteArray m_journalFolderPath; // of m_journalFolder, below the root
     std::set<int> m_removed;        // files that were an earlier run's leftovers
-    std::optional<TagBytes> m_lastTag;
+    std::optional<TagRead> m_lastTag;
     DryRun m_dryRun;
 };
 
@@ -371,6 +443,22 @@ FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tr
                         const FolderRunOptions& options)
 {
     return TreeRun(model, root, std::move(tree), options).run();
+}
+
+FolderReport RenameReplaceable(FieldModel& model, const OpenFolder& root, const FolderReport& first,
+                               FolderRunOptions options)
+{
+    std::vector<int> files;
+    std::vector<FileIdentity> expected;
+    for (const Replaceable& file : first.replaceable) {
+        files.push_back(file.file);
+        expected.push_back(file.identity);
+    }
+    FolderTree tree = first.tree.subset(files);
+    tree.locks.front() = LockChosenFolder(root);
+    options.replace = FolderRunOptions::Replacement::Table;
+    options.expected = &expected;
+    return RenameTree(model, root, std::move(tree), options);
 }
 
 } // namespace sorvane

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "fs/fileidentity.h"
 #include "run/folderreport.h"
 
 #include <QString>
+
+#include <vector>
 
 namespace sorvane
 {
@@ -20,6 +23,8 @@ public:
     // What became of a file, as it becomes of it: renamed to `newName`, had that name already, or
     // not renamed for `outcome`'s reason (`newName` then the name that was to be made, if any).
     virtual void fileDone(int, const Outcome&, const QString&, bool) {}
+    // Before fileDone: the file's tag was read in this page, not the locale's (ChooseCodePage).
+    virtual void readInPage(int, int) {}
 };
 
 struct FolderRunOptions {
@@ -32,6 +37,13 @@ struct FolderRunOptions {
     JournalWriter* journal = nullptr;
     // Rename nothing: work out what the run would do with the folders as they stand (DryRun).
     bool dryRun = false;
+    // Characters a drive may refuse, replaced by the one table (ReplaceUnsafe) before the names
+    // are decided: in every part, or as the folder's drive needs ("/" everywhere, the others on
+    // drives that refuse them).
+    enum class Replacement { None, Table, ByDrive } replace = Replacement::None;
+    // A second pass: each file must still be the one of the first pass, by its identity, and
+    // each folder is locked when the run comes to it.
+    const std::vector<FileIdentity>* expected = nullptr;
 };
 
 // Renames every listed MP3 file of FolderPath that has a tag, from that tag (ID3v1, else ID3v2,
@@ -47,5 +59,13 @@ FolderReport RenameFolder(FieldModel& model, const FolderRunOptions& options = {
 // the folder listed; the files of one that changed or vanished are not renamed.
 FolderReport RenameTree(FieldModel& model, const OpenFolder& root, FolderTree tree,
                         const FolderRunOptions& options = {});
+
+// The files a run refused for a character a drive may refuse (FolderReport::replaceable),
+// renamed again, each in its folder, with such characters replaced by the one table: by the same
+// rename that never replaces, under the folders' locks, each file only if it is still the one
+// the first run saw. Journaled as a run of its own through options.journal. Throws FolderHeld
+// when another Sorvane holds the chosen folder.
+FolderReport RenameReplaceable(FieldModel& model, const OpenFolder& root, const FolderReport& first,
+                               FolderRunOptions options);
 
 } // namespace sorvane

@@ -32,7 +32,7 @@ void LoadTagFields(FieldModel& model, const TagText& tag)
     model.setCheck1(FieldModel::Artist, selection.artist ? 1 : 0);
 }
 
-NameParts PartsFromTag(const TagText& tag, bool albumSelected, bool yearSelected)
+NameParts PartsFromTag(const TagText& tag, bool albumSelected, bool yearSelected, unsigned* blank)
 {
     // What the fields would show: each text up to its first NUL, as FieldModel stores it.
     const auto text = [&tag](TagField::Index field) {
@@ -45,6 +45,9 @@ NameParts PartsFromTag(const TagText& tag, bool albumSelected, bool yearSelected
         tag.blankTestTitle, parts.text[NamePart::Title], parts.text[NamePart::Artist]);
     parts.selected[NamePart::Title] = selection.title;
     parts.selected[NamePart::Artist] = selection.artist;
+    if (blank)
+        *blank = (selection.title ? 0u : 1u << NamePart::Title) |
+                 (parts.text[NamePart::Artist].isEmpty() ? 1u << NamePart::Artist : 0u);
     parts.selected[NamePart::Album] = albumSelected;
     parts.selected[NamePart::Year] = yearSelected;
     if (albumSelected)

@@ -16,7 +16,10 @@ void LoadTagFields(FieldModel& model, const TagText& tag);
 
 // The name parts loading the tag would leave in the fields, with album and year selected as
 // given: the folder run's way to the same names without filling the fields for every file.
-NameParts PartsFromTag(const TagText& tag, bool albumSelected, bool yearSelected);
+// `blank`, where given, gets the parts left out for want of text in the tag (a bit per part), so
+// a refusal can name the part the tag lacks.
+NameParts PartsFromTag(const TagText& tag, bool albumSelected, bool yearSelected,
+                       unsigned* blank = nullptr);
 
 // The title and artist selections that loading a tag makes: recordTitle is the title as the
 // blank-title rule sees it (TagText::blankTestTitle); the texts are what the fields show of title

@@ -1,14 +1,18 @@
 #include "run/tagreader.h"
 
-#include "walk/folderchain.h"
-#include "walk/foldertree.h"
 #include "fs/openfolder.h"
 #include "names/renamefailures.h"
+#include "walk/folderchain.h"
+#include "walk/foldertree.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <new>
 #include <system_error>
+
+#include <sched.h>
+#include <sys/resource.h>
 
 namespace sorvane
 {
@@ -26,6 +30,9 @@ TagReader::TagReader(const OpenFolder& root, const FolderTree& tree, bool ahead)
     }
     m_slots.resize(Window);
     m_filled.assign(Window, 0);
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    m_cores = sched_getaffinity(0, sizeof cores, &cores) == 0 ? CPU_COUNT(&cores) : 1;
     const std::lock_guard<std::mutex> lock(m_mutex);
     addReader();
 }
@@ -63,42 +70,82 @@ void TagReader::addReader()
     }
 }
 
+namespace
+{
+
+// How often the calling thread was preempted so far. Asked only after a slow read: a read that
+// waited for a core, not for the disk, says nothing of the disk.
+long preemptions()
+{
+    struct rusage usage = {};
+    return ::getrusage(RUSAGE_THREAD, &usage) == 0 ? usage.ru_nivcsw : 0;
+}
+
+} // namespace
+
 TagRead TagReader::read(FolderChain& chain, int& folder, const OpenFolder*& open, Outcome& failure,
-                        int file) const
+                        int file, TagBytes& scratch, bool& slow) const
 {
     if (const int now = m_tree.folderOf(file); now != folder) {
         folder = now;
         open = chain.open(folder, failure);
     }
     TagRead read;
-    if (!open)
+    slow = false;
+    if (!open) {
         read.outcome = failure;
-    else if (const int typeError = m_tree.files.typeError(file); typeError != 0)
+    } else if (const int typeError = m_tree.files.typeError(file); typeError != 0) {
         read.outcome = {&RenameFailure::TypeUnreadable, typeError};
-    else
-        read.outcome = ReadTagBytesAt(open->fd(), m_tree.files.name(file), read.bytes);
+    } else {
+        thread_local long preempted = preemptions();
+        const auto start = std::chrono::steady_clock::now();
+        read.outcome = ReadTagBytesAt(open->fd(), m_tree.files.name(file), scratch);
+        if (std::chrono::steady_clock::now() - start > SlowRead) {
+            const long now = preemptions();
+            slow = now == preempted;
+            preempted = now;
+        }
+        if (read.outcome.ok())
+            read.tag = ParseTagBytes(scratch, TagTextDecoder::system());
+        // What identifies the file goes on; the frames' bytes stay for the next file.
+        read.bytes.tail = scratch.tail;
+        read.bytes.tailSize = scratch.tailSize;
+        read.bytes.size = scratch.size;
+        read.bytes.modified = scratch.modified;
+        read.bytes.inode = scratch.inode;
+    }
     return read;
 }
 
 TagRead TagReader::readOrFail(FolderChain& chain, int& folder, const OpenFolder*& open,
-                              Outcome& failure, int file) const
+                              Outcome& failure, int file, TagBytes& scratch, bool& slow) const
 {
     try {
-        return read(chain, folder, open, failure, file);
+        return read(chain, folder, open, failure, file, scratch, slow);
     } catch (const std::bad_alloc&) {
-        return {{&RenameFailure::ReadCrashed, ENOMEM}, TagBytes()};
+        TagRead failed;
+        failed.outcome = {&RenameFailure::ReadCrashed, ENOMEM};
+        return failed;
     } catch (const std::exception&) {
-        return {{&RenameFailure::ReadCrashed, EIO}, TagBytes()};
+        TagRead failed;
+        failed.outcome = {&RenameFailure::ReadCrashed, EIO};
+        return failed;
     }
 }
 
 void TagReader::readerLoop()
 {
-    // Each reader reopens folders on its own: descriptors are not shared between threads.
+    // Each reader reopens folders on its own, relative to their parents and checked against the
+    // tree, as the renaming thread does: descriptors are not shared between threads. That is a
+    // folder's open per reader, not per file.
     FolderChain chain(m_root, m_tree);
     int folder = -1;
     const OpenFolder* open = nullptr;
     Outcome failure;
+    TagBytes scratch;
+    // Whether this reader has had a core to itself lately: asked once every SampleReads reads.
+    long preempted = preemptions();
+    int sinceSample = 0;
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         m_roomMade.wait(lock, [this] {
@@ -108,34 +155,61 @@ void TagReader::readerLoop()
             return;
         const int file = m_claimed++;
         lock.unlock();
-        TagRead tag = readOrFail(chain, folder, open, failure, file);
+        bool slow = false;
+        TagRead tag = readOrFail(chain, folder, open, failure, file, scratch, slow);
+        bool sampled = false, ownCore = false;
+        if (++sinceSample == SampleReads) {
+            const long now = preemptions();
+            sampled = true;
+            ownCore = now == preempted;
+            preempted = now;
+            sinceSample = 0;
+        }
         lock.lock();
+        m_slow[std::size_t(m_judged++ % Judged)] = slow;
+        if (sampled)
+            m_unpreempted = ownCore ? m_unpreempted + SampleReads : 0;
         // The slot is free: the window never reaches past a file not yet handed over.
         const std::size_t slot = std::size_t(file % Window);
         m_slots[slot] = std::move(tag);
         m_filled[slot] = 1;
-        if (file == m_taken)
+        while (m_ready < m_total && m_ready < m_taken + Window &&
+               m_filled[std::size_t(m_ready % Window)])
+            ++m_ready;
+        if (m_waiting && m_ready >= m_wakeAt)
             m_slotFilled.notify_one();
     }
 }
 
 TagRead TagReader::next(int file)
 {
-    if (!m_ahead)
-        return readOrFail(*m_chain, m_folder, m_open, m_folderFailure, file);
+    if (!m_ahead) {
+        bool slow = false;
+        TagBytes scratch;
+        return readOrFail(*m_chain, m_folder, m_open, m_folderFailure, file, scratch, slow);
+    }
     const std::size_t slot = std::size_t(file % Window);
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_filled[slot]) {
-        const auto start = std::chrono::steady_clock::now();
-        m_slotFilled.wait(lock, [&] { return m_filled[slot] != 0; });
-        // A wait as long as a round trip to a share, twice in a row, while the window has room:
-        // one more read at once. A local disk's reads keep ahead, or keep the wait short.
-        const bool long_ = std::chrono::steady_clock::now() - start > LongWait;
-        m_longWaits = long_ ? m_longWaits + 1 : 0;
-        if (m_longWaits >= 2 && m_claimed < m_taken + Window && m_claimed < m_total) {
-            m_longWaits = 0;
+        // The readers are behind: one more, if their reads wait for the disk and the window has
+        // room. Its slow reads start a new count, so the next one is added on new evidence.
+        const int slow = int(std::count(m_slow.begin(), m_slow.end(), true));
+        const bool room = m_claimed < m_taken + Window && m_claimed < m_total;
+        if (m_judged >= Judged && slow >= SlowOfJudged && room) {
+            m_slow.fill(false);
+            m_judged = 0;
+            addReader();
+        } else if (room && m_threads.size() == 1 && m_cores >= 2 && m_unpreempted >= OwnCoreReads) {
+            // Fast reads, but more of them than one core makes while this thread renames: a
+            // local disk gains from a second reader on a second core, never from a third.
             addReader();
         }
+        // Woken once a run of files is ready, not for each: a wake-up costs more than a read
+        // from the page cache, and the readers are behind anyway.
+        m_wakeAt = std::min(m_total, file + WakeAfter);
+        m_waiting = true;
+        m_slotFilled.wait(lock, [&] { return m_ready >= m_wakeAt; });
+        m_waiting = false;
     }
     TagRead tag = std::move(m_slots[slot]);
     m_filled[slot] = 0;

@@ -2,7 +2,9 @@
 
 #include "base/error.h"
 #include "tag/tagbytes.h"
+#include "tag/tagtext.h"
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -18,24 +20,36 @@ class FolderChain;
 class FolderTree;
 class OpenFolder;
 
+// One file as the reader hands it over: the fields, decoded where it was read, and what
+// identifies the file (its stat and its last 128 bytes); the frames' bytes stay behind.
 struct TagRead {
     Outcome outcome;
-    TagBytes bytes;
+    TagBytes bytes; // the last 128 bytes and the stat identity; no frames
+    TagText tag;
 };
 
 // Gives the tree's tags in order, each read in its own folder, reopened as the renaming thread
 // reopens it. Reading ahead, reader threads take the next files in order and put each tag in a
 // slot of a window of Window files past the last one handed over, so memory stays flat however
-// large the tree; the renaming thread takes them in order. One reader to begin with: another is
-// added when the renaming thread has waited for a tag as long as a round trip to a share, twice
-// in a row, while the window has room; on a local disk the first one keeps up or the waits stay
-// short. Only bytes are read here; TagLib parses them on the renaming thread.
+// large the tree; the renaming thread takes them in order. Each reader decodes what it read, so
+// the renaming thread only names and renames. One reader to begin with; another is added when
+// the renaming thread finds its next tag not there yet while the reads themselves are slow: at
+// least SlowOfJudged of the last Judged reads took longer than a round trip to a share, and the
+// thread was not preempted meanwhile. A busy CPU makes reads wait for a core, not for the disk,
+// and more readers would only take turns on the same cores. On a local disk, whose reads are
+// short, a second reader is added (and no third) when one reader is behind although it has had
+// a core to itself for its last OwnCoreReads reads, and the process may use two cores.
 class TagReader
 {
 public:
     static constexpr int Window = 512;
     static constexpr int MostReaders = 16;
-    static constexpr std::chrono::microseconds LongWait{150};
+    static constexpr std::chrono::microseconds SlowRead{150};
+    static constexpr int Judged = 8;
+    static constexpr int SlowOfJudged = 6;
+    static constexpr int WakeAfter = 32;
+    static constexpr int SampleReads = 64;
+    static constexpr int OwnCoreReads = 256;
 
     TagReader(const OpenFolder& root, const FolderTree& tree, bool ahead);
     ~TagReader();
@@ -54,12 +68,14 @@ public:
     static std::thread (*StartThread)(std::function<void()> work);
 
 private:
+    // Reads and decodes one file; `slow` says whether the read calls took longer than SlowRead
+    // for want of the disk.
     TagRead read(FolderChain& chain, int& folder, const OpenFolder*& open, Outcome& failure,
-                 int file) const;
+                 int file, TagBytes& scratch, bool& slow) const;
     // The same, with whatever the read throws made the file's failure, so no file can end the
     // program or leave the run waiting for a tag that never comes.
     TagRead readOrFail(FolderChain& chain, int& folder, const OpenFolder*& open, Outcome& failure,
-                       int file) const;
+                       int file, TagBytes& scratch, bool& slow) const;
     void readerLoop();
     void addReader(); // with the lock held
 
@@ -82,7 +98,13 @@ private:
     std::vector<char> m_filled;
     int m_claimed = 0; // files taken by readers so far
     int m_taken = 0;   // files handed to the renaming thread so far
-    int m_longWaits = 0;
+    int m_ready = 0;   // files read in order from the first, handed over or not
+    int m_wakeAt = 0;  // the renaming thread waits until this many are ready
+    bool m_waiting = false;
+    int m_unpreempted = 0;             // reads since the first reader was last seen preempted
+    int m_cores = 1;                   // the cores this process may run on
+    std::array<bool, Judged> m_slow{}; // the last reads, as a ring
+    int m_judged = 0;
     bool m_stop = false;
     std::vector<std::thread> m_threads;
 };

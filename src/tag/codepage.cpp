@@ -1,5 +1,7 @@
 #include "tag/codepage.h"
 
+#include <QList>
+#include <QStringEncoder>
 #include <QtGlobal>
 
 #ifdef Q_OS_WIN
@@ -9,6 +11,9 @@
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <map>
+#include <utility>
+#include <vector>
 
 namespace sorvane
 {
@@ -82,11 +87,51 @@ int AnsiCodePageForLocale(const QByteArray& localeName)
 namespace
 {
 int g_chosenCodePage = 0;
+
+// QStringDecoder keeps state while it decodes, so each thread has its own.
+QStringDecoder& threadDecoder(const QByteArray& name)
+{
+    thread_local std::vector<std::pair<QByteArray, QStringDecoder>> decoders;
+    for (auto& [page, decoder] : decoders) {
+        if (page == name)
+            return decoder;
+    }
+    decoders.emplace_back(name,
+                          QStringDecoder(name.constData(), QStringConverter::Flag::Stateless));
+    return decoders.back().second;
+}
+
 } // namespace
 
 void ChooseAnsiCodePage(int codePage)
 {
     g_chosenCodePage = codePage;
+}
+
+bool AnsiCodePageForced()
+{
+    return g_chosenCodePage != 0;
+}
+
+bool IsSingleBytePage(int codePage)
+{
+    return !isDoubleByte(codePage);
+}
+
+QString CodePageName(int codePage)
+{
+    switch (codePage) {
+    case 932:
+        return QStringLiteral("shift_jis");
+    case 936:
+        return QStringLiteral("gbk");
+    case 949:
+        return QStringLiteral("euc-kr");
+    case 950:
+        return QStringLiteral("big5");
+    default:
+        return QStringLiteral("windows-%1").arg(codePage);
+    }
 }
 
 int CodePageForName(const QString& name)
@@ -130,17 +175,18 @@ int SystemAnsiCodePage()
 
 TagTextDecoder::TagTextDecoder(int codePage)
     : m_codePage(codePage), m_singleByte(!isDoubleByte(codePage)),
-      m_multiByte(QByteArray("windows-" + QByteArray::number(codePage)).constData(),
-                  QStringConverter::Flag::Stateless)
+      m_name("windows-" + QByteArray::number(codePage))
 {
-    if (!m_singleByte && m_multiByte.isValid())
+    QStringDecoder page(m_name.constData(), QStringConverter::Flag::Stateless);
+    if (!page.isValid())
+        m_singleByte = true; // a page Qt does not know: Latin-1, byte for byte
+    if (!m_singleByte)
         return;
     // Decode every byte once; from then on a field is a table lookup per byte. A byte the page
     // leaves undefined becomes the control character of the same number, as Windows maps it.
     for (int byte = 0; byte < 256; ++byte) {
         const char c = static_cast<char>(byte);
-        const QString one =
-            m_multiByte.isValid() ? m_multiByte.decode(QByteArrayView(&c, 1)) : QString();
+        const QString one = page.isValid() ? page.decode(QByteArrayView(&c, 1)) : QString();
         const bool usable = one.size() == 1 && one.at(0) != QChar::ReplacementCharacter;
         m_table[byte] = usable ? one.at(0).unicode() : static_cast<char16_t>(byte);
     }
@@ -148,8 +194,8 @@ TagTextDecoder::TagTextDecoder(int codePage)
 
 QString TagTextDecoder::decode(QByteArrayView bytes) const
 {
-    if (!m_singleByte && m_multiByte.isValid())
-        return m_multiByte.decode(bytes);
+    if (!m_singleByte)
+        return threadDecoder(m_name).decode(bytes);
     QString text(bytes.size(), Qt::Uninitialized);
     QChar* out = text.data();
     for (const char byte : bytes)
@@ -157,10 +203,59 @@ QString TagTextDecoder::decode(QByteArrayView bytes) const
     return text;
 }
 
+QByteArray TagTextDecoder::encode(QStringView text, char replacement) const
+{
+    QByteArray bytes;
+    const auto put = [&](bool held, QByteArrayView encoded) {
+        if (held)
+            bytes += encoded;
+        else if (replacement != 0)
+            bytes += replacement;
+    };
+    // A character beyond the BMP is one character to a tagger, one "?".
+    const QList<uint> points = text.toUcs4();
+    if (!m_singleByte) {
+        QStringEncoder encoder(m_name.constData(), QStringConverter::Flag::Stateless);
+        for (const uint point : points) {
+            const char32_t one[] = {char32_t(point)};
+            encoder.resetState();
+            const QByteArray encoded = encoder.encode(QString::fromUcs4(one, 1));
+            put(!encoder.hasError() && !encoded.isEmpty(), encoded);
+        }
+        return bytes;
+    }
+    for (const uint point : points) {
+        int byte = -1;
+        if (point < 0x80 && m_table[point] == point)
+            byte = int(point);
+        for (int b = 0x80; byte < 0 && b < 256 && point < 0x10000; ++b) {
+            if (m_table[b] == point && !undefined(static_cast<unsigned char>(b)))
+                byte = b;
+        }
+        const char c = static_cast<char>(byte);
+        put(byte >= 0, QByteArrayView(&c, 1));
+    }
+    return bytes;
+}
+
 const TagTextDecoder& TagTextDecoder::system()
 {
     static const TagTextDecoder decoder(SystemAnsiCodePage());
     return decoder;
+}
+
+const TagTextDecoder& TagTextDecoder::forPage(int codePage)
+{
+    // Made once, before any reader thread asks: a static of its own is set up thread-safely.
+    static const std::map<int, TagTextDecoder> pages = [] {
+        std::map<int, TagTextDecoder> made;
+        for (const int page :
+             {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258})
+            made.emplace(page, TagTextDecoder(page));
+        return made;
+    }();
+    const auto found = pages.find(codePage);
+    return found != pages.end() ? found->second : pages.at(1252);
 }
 
 } // namespace sorvane

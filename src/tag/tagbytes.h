@@ -1,6 +1,8 @@
 #pragma once
 
 #include "base/error.h"
+#include "tag/budgetreader.h"
+#include "tag/id3v2walk.h"
 #include "tag/tagrecord.h"
 
 #include <QByteArray>
@@ -11,22 +13,18 @@
 namespace sorvane
 {
 
-// How far into a file its ID3v2 tag is read from its start, and its APEv2 tag from its end: a
-// tag with cover art takes hundreds of KiB, sometimes MiB, of which the fields need a few dozen
-// bytes. Where a tag is larger, only the frames (or items) the fields need are read.
-constexpr qint64 TagReadLimit = 256 * 1024;
-
 // What was read of one file to learn its tag: its last 128 bytes, and where the rules need them,
-// the bytes of its ID3v2 or APEv2 tag. Reading is all this holds; parsing comes later, on one
-// thread.
+// the bytes of its ID3v2 or APEv2 tag. Reading is all this holds; parsing comes after, on the
+// thread that read it.
 struct TagBytes {
     std::array<char, TagLayout::RecordSize> tail{};
     int tailSize = 0; // below 128 only in a file that short
-    // An ID3v2 tag as TagLib reads it, header first: the whole tag, or a header and the wanted
-    // frames where the tag is larger than the limit. Read where the file has no ID3v1 record, or
-    // one with a field cut at 30 bytes.
-    QByteArray id3v2;
-    // An APEv2 tag's items and footer, likewise; read where the file has neither ID3v1 nor ID3v2.
+    // The frames of an ID3v2 tag the fields need, as the walk over it read them (ReadID3v2Frames).
+    // Read where the file has no ID3v1 record, or one a field of which may be a lossy copy
+    // (MayBeLossyCopy).
+    ID3v2Bytes id3v2;
+    // An APEv2 tag's items and footer, likewise; read where there is no ID3v2 tag, before the
+    // ID3v1 record or at the very end.
     QByteArray ape;
     // What the read saw of the file itself, to know it again later: its size, modification time
     // and inode number.
@@ -37,11 +35,11 @@ struct TagBytes {
     bool hasID3v1() const;
 };
 
-// Whether an ID3v1 text field of 30 bytes is full (no NUL, no trailing space): text a tagger had
-// to cut, which an ID3v2 tag may hold whole.
-bool IsCutField(const char* field);
-// Whether the record's title, artist or album is.
-bool HasCutField(const char* record);
+// Whether a field of the ID3v1 record may be a tagger's lossy copy of another tag's text, so that
+// the other tag is worth reading: a title, artist, album or comment that fills its field (text
+// the tagger may have cut), or that shows a "?" or a control character (a byte below 0x20, DEL,
+// or one the page leaves undefined).
+bool MayBeLossyCopy(const char* record, const class TagTextDecoder& page);
 
 // Reads from one open file at an offset; the one place the byte reader touches the file, so the
 // same rules serve every platform.
@@ -54,8 +52,8 @@ public:
 };
 
 // Reads what TagBytes holds from a file of `size` bytes: the last 128 bytes; the ID3v2 tag at
-// offset 0 where there is no ID3v1 record or it has a cut field; the APEv2 tag by its footer at
-// the end or before a Lyrics3v2 block, where there is neither. Never reads more than
+// offset 0 where there is no ID3v1 record or it may hold a lossy copy; else the APEv2 tag by its
+// footer before the record, at the end, or before a Lyrics3v2 block. Never reads more than
 // TagReadLimit from either end. A file shorter than 128 bytes without another tag is TooShort.
 Outcome ReadTagBytes(ByteSource& source, qint64 size, TagBytes& bytes);
 

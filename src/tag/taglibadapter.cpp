@@ -1,7 +1,5 @@
 #include "tag/taglibadapter.h"
 
-#include "tag/codepage.h"
-
 #include <taglib/apeitem.h>
 #include <taglib/apetag.h>
 #include <taglib/commentsframe.h>
@@ -70,35 +68,28 @@ QString toQString(const TagLib::String& text)
     return QString::fromStdWString(text.toWString());
 }
 
-// TagLib's handler is one for the whole process; the parse under way says which page it decodes
-// with (only one thread parses).
-const TagTextDecoder* g_latin1Decoder = nullptr;
-
-class CodePageLatin1 : public TagLib::ID3v2::Latin1StringHandler
-{
-public:
-    TagLib::String parse(const TagLib::ByteVector& data) const override
-    {
-        const TagTextDecoder& decoder =
-            g_latin1Decoder ? *g_latin1Decoder : TagTextDecoder::system();
-        const QString text = decoder.decode(QByteArrayView(data.data(), qsizetype(data.size())));
-        return TagLib::String(text.toStdWString());
-    }
-};
-
 enum Field { Title, Artist, Album, Year, Comment, Genre };
+
+// Values as the frame holds them: Unicode text, or the bytes of Latin-1 frames given back.
+void putValues(const TagLib::StringList& values, bool latin1, FrameText& field)
+{
+    for (const TagLib::String& value : values) {
+        if (latin1) {
+            const TagLib::ByteVector bytes = value.data(TagLib::String::Latin1);
+            field.eightBit.append(QByteArray(bytes.data(), int(bytes.size())));
+        } else {
+            field.values.append(toQString(value));
+        }
+    }
+}
 
 } // namespace
 
-bool ParseID3v2(const QByteArray& tag, const TagTextDecoder& decoder, TagLibFields& fields)
+bool ParseID3v2(const QByteArray& tag, TagFrames& fields)
 {
-    static const bool handlersInstalled = (InstallTagLibStringHandlers(), true);
-    Q_UNUSED(handlersInstalled);
     ReadOnlyStream stream(tag);
     BytesFile file(&stream);
-    g_latin1Decoder = &decoder;
     const TagLib::ID3v2::Tag id3v2(&file, 0);
-    g_latin1Decoder = nullptr;
     if (id3v2.header()->majorVersion() < 2)
         return false;
     fields.version = int(id3v2.header()->majorVersion());
@@ -108,25 +99,26 @@ bool ParseID3v2(const QByteArray& tag, const TagTextDecoder& decoder, TagLibFiel
         return found == frames.end() || found->second.isEmpty() ? nullptr : found->second.front();
     };
     // TagLib names ID3v2.2 and 2.3 frames as 2.4 does (TT2 and TIT2 alike, TYER as TDRC).
-    const std::pair<Field, const char*> texts[] = {
-        {Title, "TIT2"}, {Artist, "TPE1"}, {Album, "TALB"}, {Year, "TDRC"}, {Year, "TYER"}};
+    const std::pair<Field, const char*> texts[] = {{Title, "TIT2"}, {Artist, "TPE1"},
+                                                   {Album, "TALB"}, {Year, "TDRC"},
+                                                   {Year, "TYER"},  {Genre, "TCON"}};
     for (const auto& [field, id] : texts) {
-        if (const auto* frame = first(id); frame && fields.text[field].isEmpty())
-            fields.text[field] = toQString(frame->toString());
+        const auto* frame = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame*>(first(id));
+        if (!frame || !fields.field[field].empty())
+            continue;
+        TagLib::StringList values = frame->fieldList();
+        // The genre is its first entry, a number or a name.
+        if (field == Genre && values.size() > 1)
+            values = TagLib::StringList(values.front());
+        putValues(values, frame->textEncoding() == TagLib::String::Latin1, fields.field[field]);
     }
     if (const auto* frame = dynamic_cast<const TagLib::ID3v2::CommentsFrame*>(first("COMM")))
-        fields.text[Comment] = toQString(frame->text());
-    // The field list, not the joined text: its first entry is the genre, a number or a name.
-    if (const auto* frame =
-            dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame*>(first("TCON"))) {
-        const TagLib::StringList genres = frame->fieldList();
-        if (!genres.isEmpty())
-            fields.text[Genre] = toQString(genres.front());
-    }
+        putValues(TagLib::StringList(frame->text()),
+                  frame->textEncoding() == TagLib::String::Latin1, fields.field[Comment]);
     return true;
 }
 
-bool ParseApe(const QByteArray& tag, TagLibFields& fields)
+bool ParseApe(const QByteArray& tag, TagFrames& fields)
 {
     constexpr long FooterSize = 32;
     if (tag.size() < FooterSize)
@@ -142,17 +134,12 @@ bool ParseApe(const QByteArray& tag, TagLibFields& fields)
         const auto found = items.find(key);
         if (found == items.end())
             continue;
-        const TagLib::StringList values = found->second.values();
-        if (!values.isEmpty())
-            fields.text[field] = toQString(values.front());
+        TagLib::StringList values = found->second.values();
+        if ((field == Genre || field == Comment) && values.size() > 1)
+            values = TagLib::StringList(values.front());
+        putValues(values, false, fields.field[field]);
     }
     return true;
-}
-
-void InstallTagLibStringHandlers()
-{
-    static const CodePageLatin1 handler;
-    TagLib::ID3v2::Tag::setLatin1StringHandler(&handler);
 }
 
 } // namespace sorvane

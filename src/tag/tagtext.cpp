@@ -1,7 +1,12 @@
 #include "tag/tagtext.h"
 
+#include "tag/apeitems.h"
 #include "tag/genres.h"
-#include "tag/taglibadapter.h"
+#include "tag/id3v2textframe.h"
+#include "tag/lossycopy.h"
+#include "tag/pagechoice.h"
+
+#include <algorithm>
 
 namespace sorvane
 {
@@ -37,40 +42,116 @@ TagText fromRecord(const TagBytes& bytes, const TagTextDecoder& decoder, unsigne
     return tag;
 }
 
-// A field whose 30 bytes the record filled is completed from the ID3v2 frame that begins with
-// exactly its text and says more.
-void completeCutFields(const TagBytes& bytes, const TagTextDecoder& decoder, unsigned wanted,
-                       TagText& tag)
+QString paddedTitle(const QString& title)
 {
-    TagLibFields id3v2;
-    if (bytes.id3v2.isEmpty() || !ParseID3v2(bytes.id3v2, decoder, id3v2))
-        return;
-    using namespace TagLayout;
-    const std::pair<TagField::Index, int> fields[] = {{TagField::Title, TitleOffset},
-                                                      {TagField::Artist, ArtistOffset},
-                                                      {TagField::Album, AlbumOffset}};
-    for (const auto& [field, offset] : fields) {
-        const QString& longer = id3v2.text[field];
-        if (IsCutField(bytes.tail.data() + offset) && (wanted & TagField::bit(field)) &&
-            longer.size() > tag.text[field].size() && longer.startsWith(tag.text[field]))
-            tag.text[field] = longer;
+    QString padded = title;
+    if (padded.size() < RecordTitleSize)
+        padded.append(QString(RecordTitleSize - padded.size(), QChar::Null));
+    return padded;
+}
+
+// Decoding never leaves half a surrogate pair: the name would be measured as one thing and
+// written as another.
+void replaceLoneSurrogates(QString& text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (c.isSurrogate())
+            text[i] = QChar::ReplacementCharacter;
     }
 }
 
-TagText fromTagLib(const TagLibFields& fields, TagKind kind, unsigned wanted)
+// A field of the other tag, decoded: its values, Unicode or in the file's page.
+QStringList valuesOf(const FrameText& field, const TagTextDecoder& page)
+{
+    QStringList values;
+    for (QString value : field.values) {
+        replaceLoneSurrogates(value);
+        if (!value.isEmpty())
+            values.append(value);
+    }
+    for (const QByteArray& bytes : field.eightBit) {
+        if (!bytes.isEmpty())
+            values.append(page.decode(bytes));
+    }
+    return values;
+}
+
+struct OtherTag {
+    TagKind kind = TagKind::None;
+    TagFrames frames;
+};
+
+OtherTag parseOther(const TagBytes& bytes)
+{
+    OtherTag other;
+    const ID3v2Bytes& id3v2 = bytes.id3v2;
+    if (id3v2.present()) {
+        const int major = id3v2.header.major;
+        const TagKind kinds[] = {TagKind::ID3v22, TagKind::ID3v23, TagKind::ID3v24};
+        other.kind = kinds[major - 2];
+        other.frames.version = major;
+        for (int field = 0; field < TagField::Count; ++field) {
+            const FrameSpan& span = id3v2.frames[std::size_t(field)];
+            if (span.found())
+                other.frames.field[std::size_t(field)] = DecodeID3v2Frame(
+                    major, span.flags, id3v2.header.framesUnsynchronised(),
+                    field == TagField::Comment,
+                    QByteArrayView(id3v2.bytes.constData() + span.offset, span.size));
+        }
+        return other;
+    }
+    if (!bytes.ape.isEmpty() && DecodeApeItems(bytes.ape, other.frames))
+        other.kind = TagKind::APEv2;
+    return other;
+}
+
+// Where each text field of the record lies, and how much of it a copy could fill: a comment
+// whose 29th byte is zero stands beside a track number (ID3v1.1) and holds 28.
+struct RecordPlace {
+    int offset;
+    int size;
+    int width;
+};
+RecordPlace recordPlace(const TagBytes& bytes, int field)
+{
+    using namespace TagLayout;
+    switch (field) {
+    case TagField::Title:
+        return {TitleOffset, TitleSize, TitleSize};
+    case TagField::Artist:
+        return {ArtistOffset, ArtistSize, ArtistSize};
+    case TagField::Album:
+        return {AlbumOffset, AlbumSize, AlbumSize};
+    case TagField::Year:
+        return {YearOffset, YearSize, YearSize};
+    default:
+        return {CommentOffset, CommentSize,
+                bytes.tail[CommentOffset + CommentSize - 2] == 0 ? CommentSize - 2 : CommentSize};
+    }
+}
+
+QString shownText(const QStringList& values, int field)
+{
+    const QString joined = values.join(QStringLiteral(", "));
+    if (field == TagField::Year)
+        return YearText(joined);
+    if (field == TagField::Genre)
+        return GenreText(values.value(0));
+    return joined;
+}
+
+TagText fromOther(const OtherTag& other, const TagTextDecoder& page, unsigned wanted)
 {
     TagText tag;
-    tag.kind = kind;
+    tag.kind = other.kind;
     for (int field = 0; field < TagField::Count; ++field) {
         if (wanted & (1u << field))
-            tag.text[field] = fields.text[field];
+            tag.text[field] = shownText(valuesOf(other.frames.field[field], page), field);
     }
-    tag.text[TagField::Year] = YearText(tag.text[TagField::Year]);
-    tag.text[TagField::Genre] = GenreText(tag.text[TagField::Genre]);
-    tag.blankTestTitle = fields.text[TagField::Title];
-    if (tag.blankTestTitle.size() < RecordTitleSize)
-        tag.blankTestTitle.append(
-            QString(RecordTitleSize - tag.blankTestTitle.size(), QChar::Null));
+    tag.blankTestTitle = paddedTitle(tag.text[TagField::Title]);
     return tag;
 }
 
@@ -118,26 +199,64 @@ QString YearText(const QString& date)
     return QString();
 }
 
-TagText ParseTagBytes(const TagBytes& bytes, const TagTextDecoder& decoder, unsigned wanted)
+TagText ParseTagBytes(const TagBytes& bytes, const TagTextDecoder& decoder, unsigned wanted,
+                      bool choosePage)
+{
+    const OtherTag other = parseOther(bytes);
+    return TagTextFromFrames(bytes, other.kind, other.frames, decoder, wanted, choosePage);
+}
+
+TagText TagTextFromFrames(const TagBytes& bytes, TagKind otherKind, const TagFrames& frames,
+                          const TagTextDecoder& decoder, unsigned wanted, bool choosePage)
 {
     wanted |= TagField::bit(TagField::Title);
-    if (bytes.hasID3v1()) {
-        TagText tag = fromRecord(bytes, decoder, wanted);
-        tag.kind = TagKind::ID3v1;
-        completeCutFields(bytes, decoder, wanted, tag);
+    const bool record = bytes.hasID3v1();
+    const OtherTag other{otherKind, frames};
+    if (!record && other.kind == TagKind::None) {
+        if (bytes.tailSize != TagLayout::RecordSize)
+            return TagText();
+        TagText tag = fromRecord(bytes, decoder, wanted); // no tag: what the last 128 bytes hold
+        tag.codePage = decoder.codePage();
         return tag;
     }
-    TagLibFields fields;
-    if (!bytes.id3v2.isEmpty() && ParseID3v2(bytes.id3v2, decoder, fields)) {
-        const TagKind kinds[] = {TagKind::ID3v22, TagKind::ID3v23, TagKind::ID3v24};
-        return fromTagLib(fields, kinds[std::clamp(fields.version, 2, 4) - 2], wanted);
+    // Every field counts, wanted or not: the window and the folder run choose alike.
+    EightBitTexts texts;
+    for (int field = 0; field < TagField::Count; ++field) {
+        if (record && field != TagField::Genre) {
+            const RecordPlace place = recordPlace(bytes, field);
+            texts.add(QByteArrayView(bytes.tail.data() + place.offset, place.size));
+        }
+        for (const QByteArray& value : other.frames.field[field].eightBit)
+            texts.add(value);
     }
-    fields = {};
-    if (!bytes.ape.isEmpty() && ParseApe(bytes.ape, fields))
-        return fromTagLib(fields, TagKind::APEv2, wanted);
-    if (bytes.tailSize == TagLayout::RecordSize)
-        return fromRecord(bytes, decoder, wanted); // no tag: what the last 128 bytes hold
-    return TagText();
+    const int codePage = ChooseCodePage(decoder.codePage(), texts, choosePage);
+    const TagTextDecoder& page =
+        codePage == decoder.codePage() ? decoder : TagTextDecoder::forPage(codePage);
+    if (!record) {
+        TagText tag = fromOther(other, page, wanted);
+        tag.codePage = codePage;
+        return tag;
+    }
+    TagText tag = fromRecord(bytes, page, wanted);
+    tag.kind = TagKind::ID3v1;
+    tag.codePage = codePage;
+    for (int field = 0; field < TagField::Genre; ++field) {
+        const QStringList values = other.kind == TagKind::None || !(wanted & (1u << field))
+                                       ? QStringList()
+                                       : valuesOf(other.frames.field[field], page);
+        if (values.isEmpty())
+            continue;
+        const QString text = shownText(values, field);
+        const QString first = field == TagField::Year ? text : values.front();
+        const RecordPlace place = recordPlace(bytes, field);
+        if (IsLossyCopy(QByteArrayView(bytes.tail.data() + place.offset, place.size), place.width,
+                        text, first, page)) {
+            tag.text[field] = text;
+            if (field == TagField::Title)
+                tag.blankTestTitle = paddedTitle(text);
+        }
+    }
+    return tag;
 }
 
 TagText ReadTagRecord(const QString& path, const TagTextDecoder& decoder)
@@ -146,7 +265,8 @@ TagText ReadTagRecord(const QString& path, const TagTextDecoder& decoder)
     const TagBytes bytes = ReadTagBytes(path);
     TagText tag = ParseTagBytes(bytes, decoder);
     if (bytes.tailSize == TagLayout::RecordSize)
-        Tag = ParseTagRecord(QByteArrayView(bytes.tail.data(), bytes.tailSize), decoder);
+        Tag = ParseTagRecord(QByteArrayView(bytes.tail.data(), bytes.tailSize),
+                             TagTextDecoder::forPage(tag.codePage));
     return tag;
 }
 

@@ -463,9 +463,48 @@ void frmMain::runTree(const OpenFolder& root, FolderTree tree)
     PruneJournals();
     if (m_work.closeRequested || StopRequested())
         return;
-    const auto shown = std::make_shared<const FolderReport>(std::move(report));
-    if (showSummary(shown))
-        m_undo->undo(shown->journal);
+    auto shown = std::make_shared<const FolderReport>(std::move(report));
+    for (;;) {
+        const SummaryChoice choice = showSummary(shown);
+        if (choice == SummaryChoice::Undo)
+            m_undo->undo(shown->journal);
+        if (choice != SummaryChoice::Replace)
+            return;
+        shown = replaceAndRename(root, *shown);
+        if (!shown || m_work.closeRequested || StopRequested())
+            return;
+    }
+}
+
+std::shared_ptr<const FolderReport> frmMain::replaceAndRename(const OpenFolder& root,
+                                                              const FolderReport& first)
+{
+    // A run of its own: journaled apart, so it is taken back apart too.
+    QString journalError;
+    std::unique_ptr<JournalWriter> journal = JournalWriter::create(
+        JournalKind::Run, QFile::encodeName(QDir::cleanPath(root.path())), journalError);
+    if (!journal) {
+        m_dialogs.showMessage(this, MessageIcon::Warning,
+                              QStringLiteral("Журнал не записан: переименование нельзя будет "
+                                             "отменить."),
+                              journalError);
+    }
+    FolderReport report;
+    m_work.running = true;
+    try {
+        RunProgress progress(*this, m_dialogs, m_work, int(first.replaceable.size()), FolderPath());
+        FolderRunOptions options{&progress, m_readAhead};
+        options.journal = journal.get();
+        report = RenameReplaceable(*this, root, first, options);
+    } catch (const Error& error) {
+        m_work.running = false;
+        showFailure(error.message());
+        return nullptr;
+    }
+    m_work.running = false;
+    journal.reset();
+    PruneJournals();
+    return std::make_shared<const FolderReport>(std::move(report));
 }
 
 void frmMain::UndoLastRun()
@@ -486,7 +525,7 @@ void frmMain::showTagKind(TagKind kind)
                                   : QStringLiteral("Sorvane — %1").arg(name));
 }
 
-bool frmMain::showSummary(std::shared_ptr<const FolderReport> shared)
+SummaryChoice frmMain::showSummary(std::shared_ptr<const FolderReport> shared)
 {
     const FolderReport& report = *shared;
     const int failures = FailCount();
@@ -507,6 +546,7 @@ bool frmMain::showSummary(std::shared_ptr<const FolderReport> shared)
                                  .arg(report.journalFailure)});
     }
     summary.offerUndo = report.renamed > 0 && !report.journal.isEmpty();
+    summary.offerReplace = !report.replaceable.empty();
     return m_dialogs.showSummary(this, summary);
 }
 

@@ -2,6 +2,7 @@
 
 #include "run/fieldmodel.h"
 #include "tag/tagtext.h"
+#include "ui/dialogs.h"
 #include "ui/openfiledialog.h"
 #include "ui/runprogress.h"
 #include "ui/twiplayout.h"
@@ -88,8 +89,12 @@ private:
     void showFailure(const QString& text);
     // The window's title names the tag the fields hold, where it is not ID3v1.
     void showTagKind(TagKind kind);
-    // True when the user asked for the run to be taken back.
-    bool showSummary(std::shared_ptr<const FolderReport> report);
+    // What the user chose to do after the run.
+    SummaryChoice showSummary(std::shared_ptr<const FolderReport> report);
+    // The files the run refused for a character, renamed with such characters replaced; null
+    // when that run could not be made.
+    std::shared_ptr<const FolderReport> replaceAndRename(const OpenFolder& root,
+                                                         const FolderReport& first);
     // The folder run once the folder is open and walked.
     void runTree(const OpenFolder& root, FolderTree tree);
 

@@ -1,7 +1,6 @@
 #include "ui/startup.h"
 
 #include "base/stoppolicy.h"
-#include "tag/taglibadapter.h"
 #include "ui/dialogs.h"
 #include "ui/frmmain.h"
 
@@ -82,7 +81,6 @@ bool LoadQtTranslations()
 int StartUp(int argc, char* argv[], const QString& file)
 {
     InstallStopPolicy();
-    InstallTagLibStringHandlers();
     // Docks and task switchers find the icon through the desktop file, on Wayland above all.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.sorvane.Sorvane"));
     const QtMessageHandler previous = qInstallMessageHandler(holdStartingMessage);

@@ -6,6 +6,7 @@
 #include "names/renamefailures.h"
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 #include <string>
 
@@ -75,6 +76,27 @@ void FolderTree::releaseLocks()
 {
     for (FolderLock& lock : locks)
         lock.release();
+}
+
+FolderTree FolderTree::subset(const std::vector<int>& keep) const
+{
+    FolderTree kept;
+    kept.m_names = m_names;
+    kept.folders = folders;
+    kept.locks.resize(folders.size());
+    std::size_t next = 0;
+    for (std::size_t folder = 0; folder < folders.size(); ++folder) {
+        TreeFolder& listed = kept.folders[folder];
+        listed.firstFile = kept.files.size();
+        const int end = folders[folder].firstFile + folders[folder].fileCount;
+        while (next < keep.size() && keep[next] < end) {
+            const char* name = files.name(keep[next]);
+            kept.files.add(name, std::strlen(name), files.typeError(keep[next]));
+            ++next;
+        }
+        listed.fileCount = kept.files.size() - listed.firstFile;
+    }
+    return kept;
 }
 
 int FolderTree::addFolder(int parent, const char* name, quint64 device, quint64 inode)

@@ -65,6 +65,10 @@ public:
 
     int addFolder(int parent, const char* name, quint64 device, quint64 inode);
 
+    // The same folders with only the files given (their numbers in this tree, in order): for a
+    // second pass over some files of a run. Nothing is locked or skipped in it.
+    FolderTree subset(const std::vector<int>& keep) const;
+
 private:
     std::vector<char> m_names;
 };

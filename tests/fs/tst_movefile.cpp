@@ -287,9 +287,9 @@ private slots:
         const OpenFolder folder(m_dir->path());
         QCOMPARE(MoveNoReplaceAt(folder, "old.mp3", folder, "new.mp3", options), EBUSY);
         QCOMPARE(told, QList<Leftover>{Leftover::SecondName});
-        QCOMPARE(contents(m_dir->path()),
-                 madeUp ? (Contents{{"new.mp3", "song"}, {"old.mp3", "song"}})
-                        : (Contents{{"old.mp3", "song"}}));
+        QCOMPARE(contents(m_dir->path()), madeUp
+                                              ? (Contents{{"new.mp3", "song"}, {"old.mp3", "song"}})
+                                              : (Contents{{"old.mp3", "song"}}));
     }
 
     // An empty file under the new name is somebody's, not a killed move's reservation, unless a
@@ -317,6 +317,16 @@ private slots:
             const int result = lookUp(dir, name, info, flags);
             if (result == 0 && S_ISREG(info->st_mode))
                 info->st_ino = ino_t(qHash(QByteArray(name)));
+            return result;
+        };
+        // The same number for an open file as for the name it was opened by.
+        Sys.fstat = [](int fd, struct stat* info) {
+            const int result = ::fstat(fd, info);
+            char link[64], target[4096] = {};
+            std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+            if (result == 0 && S_ISREG(info->st_mode) &&
+                ::readlink(link, target, sizeof target - 1) > 0)
+                info->st_ino = ino_t(qHash(QByteArray(target).split('/').last()));
             return result;
         };
         put("nova.mp3", "song");

@@ -1,6 +1,6 @@
+#include "names/nameparts.h"
 #include "names/namerules.h"
 #include "names/printablename.h"
-#include "names/nameparts.h"
 
 #include <QtTest>
 
@@ -43,11 +43,15 @@ private slots:
             << QStringLiteral("в имени управляющий символ U+0085") << false;
 
         const QString noText = QStringLiteral("в теге нет текста для имени");
-        QTest::newRow("_") << QString("") << QString("") << QString() << noText << false;
-        QTest::newRow(" _ ") << QString(" ") << QString(" ") << QString() << noText << false;
+        const QString noTitle = QStringLiteral("в теге нет названия");
+        QTest::newRow("_") << QString("") << QString("") << QString() << noTitle << false;
+        QTest::newRow(" _ ") << QString(" ") << QString(" ") << QString() << noTitle << false;
         QTest::newRow("_a") << QString("") << a << QStringLiteral("_a.mp3") << QString() << false;
-        QTest::newRow(".mp3 as before") << QString() << QString("") << QString()
-                                        << QStringLiteral("начинается с точки") << false;
+        QTest::newRow(".mp3") << QString() << QString("") << QString() << noTitle << false;
+        QTest::newRow("an artist of spaces, no title")
+            << QString("  ") << QString() << QString() << QStringLiteral("в теге нет исполнителя")
+            << false;
+        QTest::newRow("__") << QString("_") << QString("_") << QString() << noText << false;
         QTest::newRow("nothing ticked") << QString() << QString() << QString()
                                         << QStringLiteral("не выбрана ни одна часть") << false;
         QTest::newRow("a separator") << QString() << QStringLiteral("AC/DC") << QString()
@@ -103,6 +107,65 @@ private slots:
         QCOMPARE(verdict.shortened, shortened);
         if (verdict.ok())
             QVERIFY(verdict.name.toUtf8().size() <= LongestName);
+    }
+
+    // The reason names the part the tag lacks where the tag left it out; the user's own choice
+    // of nothing stays the user's. Refused names are shown with the character marked.
+    void reasonsNameTheCause_data()
+    {
+        QTest::addColumn<QStringList>("texts"); // title, artist, album, year
+        QTest::addColumn<QString>("selected");  // of "TAAY", which are ticked
+        QTest::addColumn<unsigned>("blankInTag");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("marked");
+        const unsigned title = 1u << NamePart::Title, artist = 1u << NamePart::Artist;
+        QTest::newRow("blank title, album ticked but empty")
+            << QStringList{"", "Nova", "", ""} << "..A." << title << "в теге нет названия"
+            << ".mp3";
+        QTest::newRow("blank title, nothing else ticked")
+            << QStringList{"", "Nova", "", ""} << "...." << (title | artist)
+            << "в теге нет названия"
+            << "";
+        QTest::newRow("nothing ticked by the user")
+            << QStringList{"T", "Nova", "", ""} << "...." << 0u << "не выбрана ни одна часть имени"
+            << "";
+        QTest::newRow("only the year, empty")
+            << QStringList{"T", "Nova", "", ""} << "...Y" << 0u << "в теге нет года"
+            << ".mp3";
+        QTest::newRow("album and year, empty, title blank")
+            << QStringList{"", "", "", ""} << "..AY" << (title | artist) << "в теге нет названия"
+            << "_.mp3";
+        QTest::newRow("a separator marked")
+            << QStringList{"Back", "AC/DC", "", ""} << "TA.." << 0u << "разделитель пути"
+            << "AC⟦/⟧DC_Back.mp3";
+        QTest::newRow("a control character marked, the rest printable")
+            << QStringList{"a"
+                           "b",
+                           "", "", ""}
+            << "T..." << 0u << "управляющий символ U+0001"
+            << "a⟦\\x01⟧b\\x02.mp3";
+        QTest::newRow("a leading dot marked")
+            << QStringList{".x", "", "", ""} << "T..." << 0u << "начинается с точки"
+            << "⟦.⟧x.mp3";
+    }
+
+    void reasonsNameTheCause()
+    {
+        QFETCH(QStringList, texts);
+        QFETCH(QString, selected);
+        QFETCH(unsigned, blankInTag);
+        QFETCH(QString, reason);
+        QFETCH(QString, marked);
+        NameParts parts;
+        const int order[] = {NamePart::Title, NamePart::Artist, NamePart::Album, NamePart::Year};
+        for (int i = 0; i < 4; ++i) {
+            parts.text[order[i]] = texts[i];
+            parts.selected[order[i]] = selected.at(i) != QLatin1Char('.');
+        }
+        const NameVerdict verdict = DecideName(parts, blankInTag);
+        QVERIFY(!verdict.ok());
+        QVERIFY2(Reason(verdict.refused).contains(reason), qPrintable(Reason(verdict.refused)));
+        QCOMPARE(MarkedName(verdict), marked);
     }
 
     // Names as they are shown, by the same definition of a control character.

@@ -1,8 +1,8 @@
 #include "base/error.h"
-#include "run/fieldmodel.h"
-#include "run/folderrun.h"
 #include "fs/openfolder.h"
 #include "names/renamefailures.h"
+#include "run/fieldmodel.h"
+#include "run/folderrun.h"
 #include "run/tagreader.h"
 #include "support/caseinsensitive.h"
 #include "support/syscallseam.h"
@@ -10,10 +10,10 @@
 
 #include <QTemporaryDir>
 
-#include <atomic>
-#include <system_error>
 #include <QThread>
 #include <QtTest>
+#include <atomic>
+#include <system_error>
 
 using namespace sorvane;
 using testing::V1Tag;
@@ -242,6 +242,40 @@ private slots:
         QCOMPARE(names().filter(QStringLiteral("Nova_")).size(), 4);
     }
 
+    // A lone surrogate in a UTF-16 title is measured as the U+FFFD it is written as: at the
+    // 255-byte boundary the dry run and the run agree, and the run makes the name it said.
+    void aLoneSurrogateIsMeasuredAsWritten()
+    {
+        QByteArray title(1, '\2'); // UTF-16BE
+        for (int i = 0; i < 250; ++i)
+            title += i % 2 ? QByteArray("\0a", 2) : QByteArray("\0b", 2);
+        title += QByteArray("\xDC\x00", 2);
+        QVERIFY(
+            testing::writeFile(m_dir->filePath(QStringLiteral("song.mp3")),
+                               testing::id3v2Tag(4, {{"TIT2", title}}) + QByteArray(500, '\xFB')));
+        struct Names : RunObserver {
+            QStringList names;
+            bool proceed(int, const FolderTree&) override { return true; }
+            void fileDone(int, const Outcome& outcome, const QString& name, bool) override
+            {
+                names << (outcome.ok() ? name : Reason(outcome));
+            }
+        };
+        m_model.setFolderPath(folder());
+        Names dry, real;
+        FolderRunOptions options;
+        options.observer = &dry;
+        options.dryRun = true;
+        RenameFolder(m_model, options);
+        options.observer = &real;
+        options.dryRun = false;
+        const FolderReport report = RenameFolder(m_model, options);
+        QVERIFY2(report.notRenamed.empty(), qPrintable(real.names.join(QLatin1Char('\n'))));
+        QCOMPARE(real.names, dry.names);
+        QCOMPARE(names(), real.names);
+        QVERIFY(real.names.value(0).toUtf8().size() <= 255);
+    }
+
     void failedListingTouchesNothing()
     {
         m_model.setTxtFile(QStringLiteral("/earlier/file.mp3"));
@@ -277,7 +311,8 @@ private slots:
         const auto start = TagReader::StartThread;
         if (noThread) {
             TagReader::StartThread = [](std::function<void()>) -> std::thread {
-                throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+                throw std::system_error(
+                    std::make_error_code(std::errc::resource_unavailable_try_again));
             };
         } else {
             // The seventh file's read throws, on whichever thread reads it.

@@ -136,10 +136,11 @@ private slots:
             << testing::id3v2Tag(3, {{"TIT2", text(0, "Something else entirely, longer")}}) +
                    audio() + testing::tagRecord({cut + "r", "Nova"})
             << 1252 << TagKind::ID3v1 << QStringList{cut + "r", "Nova", "", "", "", "Other"};
-        QTest::newRow("a field ending in a space is not cut")
+        QTest::newRow("a cut that ends in a space is completed too")
             << testing::id3v2Tag(3, {{"TIT2", text(0, cut + " and more")}}) + audio() +
                    testing::tagRecord({cut + " ", "Nova"})
-            << 1252 << TagKind::ID3v1 << QStringList{cut + " ", "Nova", "", "", "", "Other"};
+            << 1252 << TagKind::ID3v1
+            << QStringList{cut + " and more", "Nova", "", "", "", "Other"};
         QTest::newRow("no tag: the last 128 bytes, for the user to check")
             << audio(200) << 1252 << TagKind::None
             << QStringList{QString(30, QChar(0xFB)), QString(30, QChar(0xFB)),

@@ -540,8 +540,7 @@ private slots:
         QCOMPARE(lastMessage().text, QStringLiteral("1 файлов не переименовано!"));
         QCOMPARE(lastMessage().icon, MessageIcon::Information);
         QCOMPARE(control<QLineEdit>("txtFile")->text(), QString());
-        QVERIFY(lastMessage().details.contains(
-            QStringLiteral("«b.mp3»: не выбрана ни одна часть имени")));
+        QVERIFY(lastMessage().details.contains(QStringLiteral("«b.mp3»: в теге нет названия")));
         // The fields show the last file's tag once the run is over.
         QCOMPARE(text1(1)->text(), QStringLiteral("Blank"));
         QCOMPARE(text1(5)->text(), QStringLiteral("Other"));
@@ -572,10 +571,12 @@ private slots:
         click("cmdFolder");
         QCOMPARE(lastMessage().text, QStringLiteral("2 файлов не переименовано!"));
         const QString details = lastMessage().details;
-        QVERIFY2(details.contains(QStringLiteral("«1 empty.mp3»: в теге нет текста для имени.")),
+        // A refused name is shown as it was made, the refused character marked.
+        QVERIFY2(details.contains(QStringLiteral("«1 empty.mp3» → «_.mp3»: в теге нет названия.")),
                  qPrintable(details));
         QVERIFY2(
-            details.contains(QStringLiteral("«2 control.mp3»: в имени управляющий символ U+009D.")),
+            details.contains(QStringLiteral("«2 control.mp3» → «Nova___Bad⟦\\xc2\\x9d⟧title.mp3»: "
+                                            "в имени управляющий символ U+009D.")),
             qPrintable(details));
         // 251 bytes before ".mp3", less the space the cut left.
         const QString shortName = QStringLiteral("Nova_Alb_2001_") + longTitle.left(236) + ".mp3";
@@ -1057,7 +1058,8 @@ private slots:
                 keys(box);
             });
             poll.start(20);
-            const bool undo = QtDialogs().showSummary(m_window.get(), summary);
+            const bool undo =
+                QtDialogs().showSummary(m_window.get(), summary) == SummaryChoice::Undo;
             return std::make_pair(undo, focused);
         };
         const auto key = [](int code) {

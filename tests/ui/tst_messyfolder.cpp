@@ -231,14 +231,14 @@ private slots:
             {"04 collide.mp3", "→ «Twin_Same.mp3»: файл «Twin_Same.mp3» уже существует"},
             {"05 exists.mp3", "→ «Existing_Target.mp3»: файл «Existing_Target.mp3» уже существует"},
             {"06 short.mp3", "короче 128 байт"},
-            {"07 blank.mp3", "не выбрана ни одна часть имени"},
-            {"08 blank.mp3", "не выбрана ни одна часть имени"},
-            {"09 slash.mp3", "разделитель пути «/»"},
+            {"07 blank.mp3", "в теге нет названия"},
+            {"08 blank.mp3", "в теге нет названия"},
+            {"09 slash.mp3", "⟦/⟧"},
             {"10 dotdot.mp3", "разделитель пути «/»"},
             {"13 id3v2 only.mp3", "нет тега (ни ID3v1, ни ID3v2, ни APEv2)"},
-            {"14 apev2.mp3", "не выбрана ни одна часть имени"}, // an APEv2 tag without a title
+            {"14 apev2.mp3", "в теге нет названия"}, // an APEv2 tag without a title
             {"15 control.mp3", "управляющий символ"},
-            {"16 dot title.mp3", "начинается с точки"},
+            {"16 dot title.mp3", "⟦.⟧"},
             {"17 undefined byte.mp3", "в имени управляющий символ U+0098"},
             {"folder.mp3/inner.mp3", "тега в нём нет"},
         };

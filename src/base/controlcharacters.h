@@ -3,8 +3,8 @@
 namespace sorvane
 {
 
-// A control character by the one definition everything that makes or prints a name uses: C0
-// (U+0000 to U+001F), DEL (U+007F) and C1 (U+0080 to U+009F), which bytes a code page leaves
+// A control character by the one definition everything that reads, makes or prints a name uses:
+// C0 (U+0000 to U+001F), DEL (U+007F) and C1 (U+0080 to U+009F), which bytes a code page leaves
 // undefined decode to and which terminals take as the start of escape sequences.
 constexpr bool IsControlCharacter(char32_t c)
 {
