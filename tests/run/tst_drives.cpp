@@ -1,11 +1,15 @@
 #include "fs/drivetraits.h"
 #include "fs/openfolder.h"
+#include "journal/journalfiles.h"
+#include "journal/journalwriter.h"
+#include "journal/undo.h"
 #include "names/renamefailures.h"
 #include "run/fieldmodel.h"
 #include "run/folderrun.h"
 #include "support/mounts.h"
 #include "support/syscallseam.h"
 #include "support/tagfiles.h"
+#include "walk/foldertree.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
@@ -40,7 +44,8 @@ using Contents = QMap<QString, QByteArray>;
 Contents contents(const QString& folder)
 {
     Contents found;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         found.insert(QDir(folder).relativeFilePath(path), testing::readFile(path));
@@ -99,7 +104,8 @@ Contents makeSongs(const QString& folder, int count)
             name = QString::fromLatin1(artist.toLower() + '_' + sameTitle.toLower() + ".mp3");
         else if (i % 11 == 3)
             name = QString::fromLatin1(artist + '_' + sameTitle + ".mp3");
-        const QByteArray bytes = testing::mp3Bytes({sameTitle, artist}, 400 + i, char('a' + i % 26));
+        const QByteArray bytes =
+            testing::mp3Bytes({sameTitle, artist}, 400 + i, char('a' + i % 26));
         testing::writeFile(QDir(folder).filePath(name), bytes);
         made.insert(name, bytes);
     }
@@ -358,8 +364,9 @@ private slots:
                     QVERIFY(done.code <= 1);
                 }
                 QProcess process;
-                program.start(process, killTheUndo ? QStringList{QStringLiteral("--undo")}
-                                                   : QStringList{QStringLiteral("--folder"), folder});
+                program.start(process, killTheUndo
+                                           ? QStringList{QStringLiteral("--undo")}
+                                           : QStringList{QStringLiteral("--folder"), folder});
                 QTest::qWait(int(random.bounded(qint64(std::max<qint64>(runTime, 50)))));
                 process.kill();
                 process.waitForFinished();
@@ -409,6 +416,126 @@ private slots:
         QCOMPARE(listed.code, 0);
         QVERIFY2(listed.out.contains("папка не отвечает"), listed.out.constData());
         QVERIFY2(took < 1500, qPrintable(QString::number(took)));
+        const QString fault = mount.unmountAndCheck();
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    }
+
+    void charactersReplacedOnOffer_data()
+    {
+        QTest::addColumn<int>("kind");
+        for (int i = 0; i < int(std::size(DriveKinds)); ++i) {
+            const QString name = QLatin1String(DriveKinds[i].name);
+            if (name.contains(QLatin1String("fusefat")) || name == QLatin1String("ext4"))
+                QTest::newRow(DriveKinds[i].name) << i;
+        }
+    }
+
+    // Titles with characters a drive may refuse: the run refuses them as it always did (every
+    // "/"; on FAT the others too), then the second pass renames exactly those with the
+    // characters replaced, as a run of its own that an undo takes back; nothing else changes.
+    // From a terminal, --replace-unsafe does it in the run, its dry run saying the same.
+    void charactersReplacedOnOffer()
+    {
+        QFETCH(int, kind);
+        const bool fat = QLatin1String(DriveKinds[kind].name).contains(QLatin1String("fusefat"));
+        QTemporaryDir base;
+        Mount mount(DriveKinds[kind], base.path());
+        if (!mount.skipReason().isEmpty())
+            QSKIP(qPrintable(mount.skipReason()));
+        const struct {
+            const char* file;
+            testing::V1Tag tag;
+            const char* asIs;     // the name where the drive takes it as it is
+            const char* replaced; // with the characters replaced
+        } songs[] = {
+            {"1.mp3", {"Thunderstruck", "AC/DC"}, nullptr, "AC-DC_Thunderstruck.mp3"},
+            {"2.mp3", {"Numb/Encore", "Jay"}, nullptr, "Jay_Numb-Encore.mp3"},
+            {"3.mp3", {"What's Up?", "Four"}, "Four_What's Up?.mp3", "Four_What's Up.mp3"},
+            {"4.mp3",
+             {"Part 1: Intro", "Nova"},
+             "Nova_Part 1: Intro.mp3",
+             "Nova_Part 1 - Intro.mp3"},
+            {"5.mp3", {"Tom \"Jerry\"", "Nova"}, "Nova_Tom \"Jerry\".mp3", "Nova_Tom 'Jerry'.mp3"},
+            {"6.mp3", {"<3", "Nova"}, "Nova_<3.mp3", "Nova_(3.mp3"},
+            {"7.mp3", {"Plain", "Nova"}, "Nova_Plain.mp3", "Nova_Plain.mp3"},
+        };
+        const QString folder = mount.point() + QStringLiteral("/music");
+        QVERIFY(QDir().mkpath(folder));
+        for (const auto& song : songs)
+            QVERIFY(testing::writeFile(QDir(folder).filePath(QLatin1String(song.file)),
+                                       testing::mp3Bytes(song.tag, 300, song.file[0])));
+        const Contents before = contents(folder);
+        Contents expectedFirst, expectedSecond;
+        int refused = 0;
+        for (const auto& song : songs) {
+            const bool refusedFirst = !song.asIs || (fat && std::strcmp(song.asIs, song.replaced));
+            refused += refusedFirst;
+            const QByteArray bytes = before.value(QLatin1String(song.file));
+            expectedFirst.insert(QLatin1String(refusedFirst ? song.file : song.asIs), bytes);
+            expectedSecond.insert(QLatin1String(refusedFirst ? song.replaced : song.asIs), bytes);
+        }
+        QCOMPARE(refused, fat ? 6 : 2);
+
+        qputenv("XDG_STATE_HOME", base.filePath(QStringLiteral("state")).toUtf8());
+        qputenv("XDG_RUNTIME_DIR", base.path().toUtf8());
+        MemoryFieldModel model;
+        model.setFolderPath(folder);
+        QString error;
+        auto root = std::make_unique<OpenFolder>(folder);
+        FolderReport first;
+        {
+            const auto journal =
+                JournalWriter::create(JournalKind::Run, QFile::encodeName(folder), error);
+            FolderRunOptions options;
+            options.journal = journal.get();
+            first = RenameTree(model, *root, WalkFolder(*root, false), options);
+        }
+        QCOMPARE(int(first.replaceable.size()), refused);
+        QCOMPARE(contents(folder), expectedFirst);
+        {
+            const auto journal =
+                JournalWriter::create(JournalKind::Run, QFile::encodeName(folder), error);
+            FolderRunOptions options;
+            options.journal = journal.get();
+            const FolderReport second = RenameReplaceable(model, *root, first, options);
+            QCOMPARE(second.renamed, refused);
+        }
+        root.reset(); // the drive is unmounted at the end, and nothing may hold it
+        QVERIFY2(contents(folder) == expectedSecond,
+                 qPrintable(whatIsWrong(contents(folder), expectedSecond)));
+        // The second pass is a run of its own: an undo takes it back, and the first stays.
+        QString undoError;
+        {
+            const auto undo = Undo::open(JournalPaths().last(), undoError);
+            QVERIFY2(undo, qPrintable(undoError));
+            QVERIFY(undo->run().allBack());
+        }
+        QCOMPARE(contents(folder), expectedFirst);
+
+        // From a terminal, the table in the run itself, the dry run saying the same.
+        const Program program(base.path());
+        QVERIFY(program.run({QStringLiteral("--undo")}).code == 0);
+        QCOMPARE(contents(folder), before);
+        const Program::Ended plain =
+            program.run({QStringLiteral("--folder"), folder, QStringLiteral("--dry-run")});
+        Q_UNUSED(plain);
+        const Program::Ended dry =
+            program.run({QStringLiteral("--folder"), folder, QStringLiteral("--replace-unsafe"),
+                         QStringLiteral("--dry-run")});
+        const Program::Ended real =
+            program.run({QStringLiteral("--folder"), folder, QStringLiteral("--replace-unsafe")});
+        QCOMPARE(real.out, dry.out);
+        QCOMPARE(real.code, 0);
+        QVERIFY2(contents(folder) == expectedSecond,
+                 qPrintable(whatIsWrong(contents(folder), expectedSecond)));
+        // Without it, the run says how many it could have made, before its count.
+        QVERIFY(program.run({QStringLiteral("--undo")}).code == 0);
+        const Program::Ended without = program.run({QStringLiteral("--folder"), folder});
+        const QStringList lines = QString::fromUtf8(without.out).split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(lines.size() >= 2 &&
+                     lines[lines.size() - 2].contains(QStringLiteral("--replace-unsafe")) &&
+                     lines.last() == QStringLiteral("%1 файлов не переименовано!").arg(refused),
+                 without.out.constData());
         const QString fault = mount.unmountAndCheck();
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
     }

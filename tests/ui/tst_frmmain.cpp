@@ -1044,6 +1044,7 @@ private slots:
         summary.countLine = QStringLiteral("Переименовано 3 файла.");
         summary.folder = m_dir->path();
         summary.offerUndo = true;
+        summary.offerReplace = true;
         summary.rows = DetailsTable({{"a.mp3", "Nova_A.mp3", "имя сокращено"}});
         const auto press = [&](std::function<void(QWidget*)> keys) {
             QTimer poll;
@@ -1058,9 +1059,10 @@ private slots:
                 keys(box);
             });
             poll.start(20);
-            const bool undo =
-                QtDialogs().showSummary(m_window.get(), summary) == SummaryChoice::Undo;
-            return std::make_pair(undo, focused);
+            // Anything but Close counts: Return must neither undo nor replace.
+            const bool chosen =
+                QtDialogs().showSummary(m_window.get(), summary) != SummaryChoice::Close;
+            return std::make_pair(chosen, focused);
         };
         const auto key = [](int code) {
             return
@@ -1106,6 +1108,55 @@ private slots:
         poll.start(20);
         QCOMPARE(QtDialogs().askYesNo(m_window.get(), QStringLiteral("Вернуть прежние имена?")),
                  Answer::No);
+    }
+
+    // Names refused for a character: the summary offers them with the characters replaced, as a
+    // run of its own that Ctrl+Z takes back alone; the other files are renamed as always.
+    void refusedCharactersOffered()
+    {
+        addFile(QStringLiteral("1.mp3"), {"Thunderstruck", "AC/DC"});
+        addFile(QStringLiteral("2.mp3"), {"Numb/Encore", "Jay"});
+        addFile(QStringLiteral("3.mp3"), {"What's Up?", "Four"});
+        m_dialogs->folderAnswers.enqueue(m_dir->path());
+        m_dialogs->replaceAnswers.enqueue(true);
+        click("cmdFolder");
+        QCOMPARE(m_dialogs->summaries.size(), 2);
+        const Summary first = m_dialogs->summaries.first();
+        QVERIFY(first.offerReplace);
+        QCOMPARE(first.text, QStringLiteral("2 файлов не переименовано!"));
+        QVERIFY2(
+            m_dialogs->messages.at(m_dialogs->messages.size() - 2)
+                .details.contains(QStringLiteral("с заменой символов: «AC-DC_Thunderstruck.mp3»")),
+            qPrintable(m_dialogs->messages.at(m_dialogs->messages.size() - 2).details));
+        QCOMPARE(m_dialogs->summaries.last().text, QStringLiteral("Готово!"));
+        QVERIFY(!m_dialogs->summaries.last().offerReplace);
+        QCOMPARE(folderEntries(), (QStringList{QStringLiteral("AC-DC_Thunderstruck.mp3"),
+                                               QStringLiteral("Four_What's Up?.mp3"),
+                                               QStringLiteral("Jay_Numb-Encore.mp3")}));
+        m_dialogs->answers.enqueue(Answer::Yes);
+        QTest::keySequence(m_window.get(), QKeySequence::Undo);
+        QVERIFY(m_dialogs->questions.last().endsWith(QStringLiteral("(2 файла)?")));
+        QCOMPARE(folderEntries(), (QStringList{QStringLiteral("1.mp3"), QStringLiteral("2.mp3"),
+                                               QStringLiteral("Four_What's Up?.mp3")}));
+    }
+
+    // A single file refused for a character: the message names it and offers the same table for
+    // this one file; "Нет" renames nothing.
+    void singleFileOffersTheTable()
+    {
+        const QString path = addFile(QStringLiteral("1.mp3"), {"Back in Black", "AC/DC"});
+        choose(path);
+        m_dialogs->answers.enqueue(Answer::No);
+        click("ReName");
+        QVERIFY2(
+            m_dialogs->questions.last().contains(QStringLiteral("«/»")) &&
+                m_dialogs->questions.last().contains(QStringLiteral("«AC-DC_Back in Black.mp3»")),
+            qPrintable(m_dialogs->questions.last()));
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("1.mp3")});
+        m_dialogs->answers.enqueue(Answer::Yes);
+        click("ReName");
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("AC-DC_Back in Black.mp3")});
+        QCOMPARE(lastMessage().text, QStringLiteral("Готово!"));
     }
 };
 
