@@ -30,6 +30,7 @@ OpenFolder::OpenFolder(const QString& path) : m_path(path)
         throw Error(QStringLiteral("Не удалось открыть папку %1: %2.")
                         .arg(QuotedPath(path), SystemReason(errno)));
     }
+    m_traits = TraitsOfDrive(m_fd.get());
 }
 
 std::unique_ptr<OpenFolder> OpenFolder::child(const OpenFolder& parent, const char* name,
@@ -44,9 +45,8 @@ std::unique_ptr<OpenFolder> OpenFolder::child(const OpenFolder& parent, const ch
     std::unique_ptr<OpenFolder> folder(new OpenFolder());
     folder->m_path = QDir(parent.path()).filePath(displayName(name));
     folder->m_fd = std::move(fd);
-    // The walk enters no other mount: a folder below is on its parent's drive, asked of once.
-    const DriveTraits& traits = parent.traits();
-    std::call_once(folder->m_traitsRead, [&] { folder->m_traits = traits; });
+    // The walk enters no other mount: a folder below is on its parent's drive.
+    folder->m_traits = parent.m_traits;
     return folder;
 }
 
@@ -64,12 +64,6 @@ bool OpenFolder::identity(Identity& identity, int& error) const
     return true;
 }
 
-const DriveTraits& OpenFolder::traits() const
-{
-    std::call_once(m_traitsRead, [this] { m_traits = TraitsOfDrive(fd()); });
-    return m_traits;
-}
-
 bool OpenFolder::sameAs(const OpenFolder& other) const
 {
     struct stat mine = {}, theirs = {};
@@ -79,7 +73,10 @@ bool OpenFolder::sameAs(const OpenFolder& other) const
 
 NameWatch* OpenFolder::nameWatch() const
 {
-    std::call_once(m_watchStarted, [this] { m_watch.start(fd()); });
+    if (!m_watchStarted) {
+        m_watchStarted = true;
+        m_watch.start(fd());
+    }
     return m_watch.started() ? &m_watch : nullptr;
 }
 

@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 
 namespace sorvane
 {
@@ -17,7 +16,8 @@ namespace sorvane
 // A folder held open while its files are read and renamed. Every name is looked up in it rather
 // than by path, so a folder renamed or replaced meanwhile cannot redirect the rest of the work,
 // and no path is built or converted per file. Reader threads share a run's folders with the
-// renaming thread: everything a const method fills in is atomic or done once under its flag.
+// renaming thread: what a const method fills in is atomic, or touched by the renaming thread
+// alone (the name watch).
 class OpenFolder
 {
 public:
@@ -48,10 +48,10 @@ public:
     // False, with the system's code in `error`, when the system cannot say.
     bool identity(Identity& identity, int& error) const;
 
-    // What the drive keeps of a file across rename and remount; asked of the system once, for
-    // the folder opened by path: a folder opened below another is taken to be on its drive (the
+    // What the drive keeps of a file across rename and remount; asked of the system when the
+    // folder is opened by path: a folder opened below another is taken to be on its drive (the
     // walk enters no other mount).
-    const DriveTraits& traits() const;
+    const DriveTraits& traits() const { return m_traits; }
 
     const QString& path() const { return m_path; }
 
@@ -86,9 +86,8 @@ private:
     QString m_path;
     FileDescriptor m_fd;
     mutable NameWatch m_watch;
-    mutable std::once_flag m_watchStarted;
-    mutable DriveTraits m_traits;
-    mutable std::once_flag m_traitsRead;
+    mutable bool m_watchStarted = false; // by the renaming thread alone
+    DriveTraits m_traits;
     mutable std::atomic<bool> m_noReplaceRefused{false};
     mutable std::atomic<bool> m_hardLinksRefused{false};
     mutable std::atomic<int> m_renameTime{0};

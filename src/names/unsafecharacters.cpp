@@ -7,19 +7,24 @@
 namespace sorvane
 {
 
-namespace
-{
-
-// "/" is refused everywhere: the name rules see it before any drive does.
-const QLatin1String Unsafe("/\\|:?*\"<>");
-
-} // namespace
-
 QChar FirstUnsafeCharacter(QStringView text)
 {
+    // Every name of a run is looked through: a test per character, no search.
     for (const QChar c : text) {
-        if (Unsafe.contains(c))
+        switch (c.unicode()) {
+        case '/':
+        case '\\':
+        case '|':
+        case ':':
+        case '?':
+        case '*':
+        case '"':
+        case '<':
+        case '>':
             return c;
+        default:
+            break;
+        }
     }
     return QChar();
 }

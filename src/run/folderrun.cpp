@@ -360,13 +360,16 @@ private:
         const char* from = tree().files.name(file);
         if (m_options.dryRun)
             return m_dryRun.rename(m_folderIndex, folder, from, planned.to);
-        const QByteArray here = absolute(m_folderIndex);
+        // Paths are made only where a record or a look at the evidence needs them.
         const MoveRecords records = RecordMovesOf(
-            m_journal, planned.entry, tree().relativePath(m_folderIndex),
+            m_journal, planned.entry,
+            m_journal && planned.entry >= 0 ? tree().relativePath(m_folderIndex) : QByteArray(),
             [this] { journalFailed(); },
-            [this, &here, from, &planned](Leftover kind, const char* name) {
+            [this, from, &planned](Leftover kind, const char* name) {
+                if (m_evidence.empty())
+                    return false;
                 const JournalEntry* entry =
-                    m_evidence.moveOf(here, from, planned.to, planned.identity);
+                    m_evidence.moveOf(absolute(m_folderIndex), from, planned.to, planned.identity);
                 return entry && JournalEvidence::records(*entry, kind, name);
             });
         MoveOptions options;
