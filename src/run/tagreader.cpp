@@ -21,15 +21,16 @@ std::thread (*TagReader::StartThread)(std::function<void()> work) = [](std::func
     return std::thread(std::move(work));
 };
 
-TagReader::TagReader(const OpenFolder& root, const FolderTree& tree, bool ahead)
-    : m_root(root), m_tree(tree), m_total(tree.files.size()), m_ahead(ahead && m_total > 1)
+TagReader::TagReader(const OpenFolder& root, const FolderTree& tree, bool ahead, int window)
+    : m_root(root), m_tree(tree), m_total(tree.files.size()), m_window(std::max(window, 1)),
+      m_ahead(ahead && m_total > 1)
 {
     if (!m_ahead) {
         m_chain = std::make_unique<FolderChain>(root, tree);
         return;
     }
-    m_slots.resize(Window);
-    m_filled.assign(Window, 0);
+    m_slots.resize(std::size_t(m_window));
+    m_filled.assign(std::size_t(m_window), 0);
     cpu_set_t cores;
     CPU_ZERO(&cores);
     m_cores = sched_getaffinity(0, sizeof cores, &cores) == 0 ? CPU_COUNT(&cores) : 1;
@@ -149,7 +150,7 @@ void TagReader::readerLoop()
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         m_roomMade.wait(lock, [this] {
-            return m_stop || m_claimed >= m_total || m_claimed < m_taken + Window;
+            return m_stop || m_claimed >= m_total || m_claimed < m_taken + m_window;
         });
         if (m_stop || m_claimed >= m_total)
             return;
@@ -170,11 +171,11 @@ void TagReader::readerLoop()
         if (sampled)
             m_unpreempted = ownCore ? m_unpreempted + SampleReads : 0;
         // The slot is free: the window never reaches past a file not yet handed over.
-        const std::size_t slot = std::size_t(file % Window);
+        const std::size_t slot = std::size_t(file % m_window);
         m_slots[slot] = std::move(tag);
         m_filled[slot] = 1;
-        while (m_ready < m_total && m_ready < m_taken + Window &&
-               m_filled[std::size_t(m_ready % Window)])
+        while (m_ready < m_total && m_ready < m_taken + m_window &&
+               m_filled[std::size_t(m_ready % m_window)])
             ++m_ready;
         if (m_waiting && m_ready >= m_wakeAt)
             m_slotFilled.notify_one();
@@ -188,13 +189,13 @@ TagRead TagReader::next(int file)
         TagBytes scratch;
         return readOrFail(*m_chain, m_folder, m_open, m_folderFailure, file, scratch, slow);
     }
-    const std::size_t slot = std::size_t(file % Window);
+    const std::size_t slot = std::size_t(file % m_window);
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_filled[slot]) {
         // The readers are behind: one more, if their reads wait for the disk and the window has
         // room. Its slow reads start a new count, so the next one is added on new evidence.
         const int slow = int(std::count(m_slow.begin(), m_slow.end(), true));
-        const bool room = m_claimed < m_taken + Window && m_claimed < m_total;
+        const bool room = m_claimed < m_taken + m_window && m_claimed < m_total;
         if (m_judged >= Judged && slow >= SlowOfJudged && room) {
             m_slow.fill(false);
             m_judged = 0;
@@ -205,8 +206,9 @@ TagRead TagReader::next(int file)
             addReader();
         }
         // Woken once a run of files is ready, not for each: a wake-up costs more than a read
-        // from the page cache, and the readers are behind anyway.
-        m_wakeAt = std::min(m_total, file + WakeAfter);
+        // from the page cache, and the readers are behind anyway. Never past the window's end,
+        // which the readers cannot fill beyond until this file is taken.
+        m_wakeAt = std::min(m_total, file + std::min(WakeAfter, m_window));
         m_waiting = true;
         m_slotFilled.wait(lock, [&] { return m_ready >= m_wakeAt; });
         m_waiting = false;

@@ -51,7 +51,8 @@ public:
     static constexpr int SampleReads = 64;
     static constexpr int OwnCoreReads = 256;
 
-    TagReader(const OpenFolder& root, const FolderTree& tree, bool ahead);
+    // `window` is Window but in tests, which make it small to make the readers wait for room.
+    TagReader(const OpenFolder& root, const FolderTree& tree, bool ahead, int window = Window);
     ~TagReader();
 
     TagReader(const TagReader&) = delete;
@@ -82,6 +83,7 @@ private:
     const OpenFolder& m_root;
     const FolderTree& m_tree;
     const int m_total;
+    const int m_window;
     bool m_ahead; // cleared, on the renaming thread, when no reader thread can be had
 
     // Reading in turn, on the renaming thread.

@@ -371,6 +371,10 @@ private slots:
     // every song back, none under two names or a name aside, no empty file left, times as before.
     void killedUndoIsFinished()
     {
+#ifdef __SANITIZE_THREAD__
+        QSKIP("The undo in the child starts threads after a fork, which ThreadSanitizer cannot "
+              "follow; the plain and AddressSanitizer builds run this test");
+#endif
         QFETCH(Drive, drive);
         int steps = 0;
         for (int killAfter = 1;; ++killAfter) {

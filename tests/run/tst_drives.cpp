@@ -204,7 +204,10 @@ private slots:
             const OpenFolder folder(mount.point());
             traits = folder.traits();
         }
-        QVERIFY2(mount.remount().isEmpty(), "remount");
+        {
+            const QString failure = mount.remount();
+            QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        }
         const struct stat again = look("b.mp3");
         const QByteArray type = traits.type;
         if (traits.keepsInodes)
@@ -350,7 +353,10 @@ private slots:
             qInfo() << times(folder);
         }
         QCOMPARE(now, was); // a run changes names only
-        QVERIFY2(mount.remount().isEmpty(), "remount");
+        {
+            const QString failure = mount.remount();
+            QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        }
         const Program::Ended undo = program.run({QStringLiteral("--undo")});
         QVERIFY2(undo.code == 0, (undo.out + undo.err).constData());
         QVERIFY2(contents(folder) == before, qPrintable(whatIsWrong(contents(folder), before)));
@@ -370,8 +376,10 @@ private slots:
                 QTest::qWait(int(random.bounded(qint64(std::max<qint64>(runTime, 50)))));
                 process.kill();
                 process.waitForFinished();
-                if (drive.way != DriveKind::Loop)
-                    QVERIFY2(mount.remount().isEmpty(), "remount");
+                if (drive.way != DriveKind::Loop) {
+                    const QString failure = mount.remount();
+                    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+                }
                 const Program::Ended back = program.run({QStringLiteral("--undo")});
                 const Contents now = contents(folder);
                 QCOMPARE(times(folder), timesBefore);

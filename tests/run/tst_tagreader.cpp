@@ -10,6 +10,8 @@
 
 #include <atomic>
 #include <ctime>
+#include <functional>
+#include <random>
 #include <sched.h>
 #include <thread>
 #include <vector>
@@ -77,6 +79,21 @@ ssize_t costlyPread(int fd, void* buffer, size_t count, off_t offset)
     return ::pread(fd, buffer, count, offset);
 }
 
+// Reads that wait as long as a share's round trip, some twice as long, so readers are added and
+// finish out of order.
+ssize_t unevenPread(int fd, void* buffer, size_t count, off_t offset)
+{
+    thread_local std::minstd_rand random(std::hash<std::thread::id>()(std::this_thread::get_id()));
+    QThread::usleep(random() % 3 == 0 ? 400 : 200);
+    return ::pread(fd, buffer, count, offset);
+}
+
+QString shownTitle(const TagRead& read)
+{
+    const QString& title = read.tag.text[TagField::Title];
+    return title.left(title.indexOf(QChar(0)));
+}
+
 } // namespace
 
 // Readers are added for slow reads, never for a busy CPU: on a loaded machine more threads only
@@ -131,6 +148,47 @@ private slots:
         Sys.pread = slowPread;
         const int readers = readAll();
         QVERIFY2(readers >= 3, qPrintable(QString::number(readers)));
+    }
+
+    // However small the window and however the readers and the renaming thread take turns,
+    // every file comes once, in order, with its own tag; a reader given up halfway lets its
+    // threads go. Run under ThreadSanitizer too, where a slot touched outside the lock shows.
+    void smallWindowUnderStress_data()
+    {
+        QTest::addColumn<int>("window");
+        QTest::addColumn<bool>("givenUpHalfway");
+        for (const int window : {1, 2, 5, 64}) {
+            QTest::addRow("window %d", window) << window << false;
+            QTest::addRow("window %d, given up", window) << window << true;
+        }
+    }
+    void smallWindowUnderStress()
+    {
+        QFETCH(int, window);
+        QFETCH(bool, givenUpHalfway);
+        const testing::SeamGuard seam;
+        Sys.pread = unevenPread;
+        const OpenFolder root(m_dir.path());
+        const FolderTree tree = WalkFolder(root, false);
+        const int files = givenUpHalfway ? tree.files.size() / 2 : tree.files.size();
+        std::minstd_rand random(window);
+        int readers = 0;
+        {
+            TagReader reader(root, tree, true, window);
+            for (int file = 0; file < files; ++file) {
+                if (random() % 4 == 0)
+                    QThread::usleep(random() % 100);
+                const TagRead read = reader.next(file);
+                QVERIFY(read.outcome.ok());
+                const QString name = QString::fromUtf8(tree.files.name(file));
+                QCOMPARE(shownTitle(read),
+                         QStringLiteral("Song ") + QString::number(name.left(4).toInt()));
+            }
+            readers = reader.readers();
+        }
+        // Only a window with room lets a second reader claim a file while the first reads.
+        if (window >= 64 && !givenUpHalfway)
+            QVERIFY2(readers >= 2, qPrintable(QString::number(readers)));
     }
 };
 

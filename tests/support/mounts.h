@@ -9,6 +9,10 @@
 #include <QStringList>
 #include <QThread>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Real drives for the tests: FAT, NTFS and exFAT images mounted by their FUSE drivers, ext4 in a
@@ -27,25 +31,46 @@ struct DriveKind {
     QString check;     // run with -n on the device once unmounted; empty for none
     bool caseInsensitive;
     bool hardLinks;
-    bool unicodeNames;    // fusefat refuses every name that is not ASCII
-    bool needsLoopDevice; // exfat-fuse takes block devices only
+    bool unicodeNames;      // fusefat refuses every name that is not ASCII
+    bool needsLoopDevice;   // exfat-fuse takes block devices only
     bool realInodes = true; // sshfs makes up inode numbers and link counts
 };
 
 inline const DriveKind DriveKinds[] = {
-    {"FAT32 (fusefat)", DriveKind::Fuse, {"mkfs.vfat", "-F", "32"}, {"fusefat", "-f", "-o", "rw+"},
-     "fsck.vfat", true, false, false, false},
-    {"NTFS (ntfs-3g)", DriveKind::Fuse, {"mkntfs", "-F", "-q", "-f"}, {"ntfs-3g", "-o", "no_detach"},
-     "ntfsfix", false, true, true, false},
+    {"FAT32 (fusefat)",
+     DriveKind::Fuse,
+     {"mkfs.vfat", "-F", "32"},
+     {"fusefat", "-f", "-o", "rw+"},
+     "fsck.vfat",
+     true,
+     false,
+     false,
+     false},
+    {"NTFS (ntfs-3g)",
+     DriveKind::Fuse,
+     {"mkntfs", "-F", "-q", "-f"},
+     {"ntfs-3g", "-o", "no_detach"},
+     "ntfsfix",
+     false,
+     true,
+     true,
+     false},
     // -d is the only way exfat-fuse stays in the foreground; its debug output goes to a file.
-    {"exFAT (exfat-fuse)", DriveKind::Fuse, {"mkfs.exfat"}, {"mount.exfat-fuse", "-d"},
-     "fsck.exfat", true, false, true, true},
+    {"exFAT (exfat-fuse)",
+     DriveKind::Fuse,
+     {"mkfs.exfat"},
+     {"mount.exfat-fuse", "-d"},
+     "fsck.exfat",
+     true,
+     false,
+     true,
+     true},
     {"ext4", DriveKind::Loop, {"mkfs.ext4", "-q", "-F"}, {}, "e2fsck", false, true, true, false},
     {"sshfs", DriveKind::Ssh, {}, {}, QString(), false, true, true, false, false},
 };
 
-inline bool runTool(const QString& program, const QStringList& arguments,
-                    QString* output = nullptr, int timeoutMs = 60000)
+inline bool runTool(const QString& program, const QStringList& arguments, QString* output = nullptr,
+                    int timeoutMs = 60000)
 {
     QProcess process;
     process.setProgram(program);
@@ -140,7 +165,8 @@ private:
         if (!m_kind.check.isEmpty())
             tools << m_kind.check;
         if (m_kind.way == DriveKind::Ssh)
-            tools << QStringLiteral("sshd") << QStringLiteral("sshfs") << QStringLiteral("ssh-keygen");
+            tools << QStringLiteral("sshd") << QStringLiteral("sshfs")
+                  << QStringLiteral("ssh-keygen");
         const QStringList sbin = {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")};
         for (const QString& tool : tools) {
             if (QStandardPaths::findExecutable(tool).isEmpty() &&
@@ -181,7 +207,8 @@ private:
                           m_base + QLatin1Char('/') + QLatin1String(key)}))
                 return QStringLiteral("ssh-keygen failed");
         }
-        QFile::copy(m_base + QStringLiteral("/user_key.pub"), m_base + QStringLiteral("/authorized"));
+        QFile::copy(m_base + QStringLiteral("/user_key.pub"),
+                    m_base + QStringLiteral("/authorized"));
         m_port = 20000 + int(::getpid() % 20000);
         QFile config(m_base + QStringLiteral("/sshd_config"));
         if (!config.open(QIODevice::WriteOnly))
@@ -197,14 +224,48 @@ private:
         config.close();
         m_server.setProgram(QStandardPaths::findExecutable(
             QStringLiteral("sshd"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")}));
-        m_server.setArguments({QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"),
-                               config.fileName()});
+        m_server.setArguments(
+            {QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"), config.fileName()});
         m_server.setStandardOutputFile(m_base + QStringLiteral("/sshd.log"));
         m_server.setStandardErrorFile(m_base + QStringLiteral("/sshd.log"), QIODevice::Append);
         m_server.start();
         if (!m_server.waitForStarted(10000))
             return QStringLiteral("sshd did not start");
+        // Started is not yet listening: an sshfs that meets a refused connection mounts for a
+        // moment and exits, and the test would write to the bare folder beneath.
+        QElapsedTimer clock;
+        clock.start();
+        while (!accepts(m_port)) {
+            if (m_server.state() == QProcess::NotRunning || clock.elapsed() > 20000)
+                return QStringLiteral("sshd does not listen on port %1").arg(m_port);
+            QThread::msleep(10);
+        }
         return QString();
+    }
+
+    static bool accepts(int port)
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return false;
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(quint16(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool ok =
+            ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        ::close(fd);
+        return ok;
+    }
+
+    // The probe is on the drive, not in the folder beneath: the point is still mounted, its
+    // driver still running, and the probe on another device than the folder holding the point.
+    bool probeOnDrive(const QString& probe) const
+    {
+        struct stat onDrive = {}, beneath = {};
+        return isMountPoint(m_point) && m_driver.state() == QProcess::Running &&
+               ::stat(QFile::encodeName(probe), &onDrive) == 0 &&
+               ::stat(QFile::encodeName(m_base), &beneath) == 0 && onDrive.st_dev != beneath.st_dev;
     }
 
     QString mount()
@@ -212,7 +273,8 @@ private:
         if (m_kind.way == DriveKind::Loop) {
             QString output;
             if (!runTool(QStringLiteral("mount"),
-                         {QStringLiteral("-o"), QStringLiteral("loop"), m_device, m_point}, &output))
+                         {QStringLiteral("-o"), QStringLiteral("loop"), m_device, m_point},
+                         &output))
                 return QStringLiteral("mount -o loop failed: ") + output;
             m_mounted = true;
             return QString();
@@ -247,13 +309,16 @@ private:
             QFile file(probe);
             if (file.open(QIODevice::WriteOnly) && file.write("x") == 1) {
                 file.close();
-                if (QFile::remove(probe))
+                const bool onDrive = probeOnDrive(probe);
+                if (QFile::remove(probe) && onDrive)
                     return QString();
+                if (!onDrive)
+                    break;
             }
             QThread::msleep(50);
         }
-        return m_driver.program() + QStringLiteral(" mounted a drive that does not answer: ") +
-               log();
+        return m_driver.program() +
+               QStringLiteral(" mounted a drive that does not answer, or let it go: ") + log();
     }
 
     QString log() const
