@@ -16,9 +16,6 @@ QString QuotedPath(const QString& path)
 
 QString SystemReason(int error)
 {
-#ifdef Q_OS_WIN
-    return qt_error_string(error);
-#else
     // strerror_r follows LC_MESSAGES, so a Russian desktop reads Russian; qt_error_string keeps
     // its most common texts in English.
     char buffer[256] = {};
@@ -28,7 +25,6 @@ QString SystemReason(int error)
     const char* text = ::strerror_r(error, buffer, sizeof buffer) == 0 ? buffer : "";
 #endif
     return QString::fromLocal8Bit(text);
-#endif
 }
 
 QString Reason(Outcome outcome)

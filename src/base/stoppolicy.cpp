@@ -5,12 +5,10 @@
 #include <atomic>
 #include <csignal>
 
-#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
-#endif
 
 namespace sorvane
 {
@@ -24,7 +22,6 @@ std::atomic<int> g_pending{0};
 std::atomic<int> g_moving{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-#ifdef Q_OS_UNIX
 std::atomic<int> g_wakeRead{-1};
 std::atomic<int> g_wakeWrite{-1};
 const int StopSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
@@ -55,13 +52,11 @@ extern "C" void onStopSignal(int signal)
     }
     errno = savedErrno;
 }
-#endif
 
 } // namespace
 
 void InstallStopPolicy()
 {
-#ifdef Q_OS_UNIX
     if (g_wakeRead.load() < 0) {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
@@ -79,7 +74,6 @@ void InstallStopPolicy()
         if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
             ::sigaction(signal, &action, nullptr);
     }
-#endif
 }
 
 bool StopRequested()
@@ -94,19 +88,13 @@ int StopSignal()
 
 int StopWakeDescriptor()
 {
-#ifdef Q_OS_UNIX
     return g_wakeRead.load();
-#else
-    return -1;
-#endif
 }
 
 void FinishStop()
 {
-#ifdef Q_OS_UNIX
     if (const int signal = g_pending.load(); signal != 0)
         endBy(signal);
-#endif
 }
 
 MoveUnderWay::MoveUnderWay()
@@ -123,13 +111,11 @@ MoveUnderWay::~MoveUnderWay()
 void ForgetStopForTesting()
 {
     g_pending = 0;
-#ifdef Q_OS_UNIX
     char drain[64];
     if (const int fd = g_wakeRead.load(); fd >= 0) {
         while (::read(fd, drain, sizeof drain) > 0) {
         }
     }
-#endif
 }
 
 } // namespace sorvane

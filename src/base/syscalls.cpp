@@ -1,7 +1,5 @@
 #include "base/syscalls.h"
 
-#ifdef Q_OS_UNIX
-
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
@@ -47,5 +45,3 @@ SystemCalls RealSystemCalls()
 SystemCalls Sys = RealSystemCalls();
 
 } // namespace sorvane
-
-#endif

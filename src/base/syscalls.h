@@ -2,8 +2,6 @@
 
 #include <QtGlobal>
 
-#ifdef Q_OS_UNIX
-
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -45,6 +43,23 @@ struct SystemCalls {
 
 extern SystemCalls Sys;
 
+// Nanoseconds since the epoch of a file's last change of contents: the one formula for it, and
+// its inverse for utimensat, whose nanoseconds must lie in [0, 1e9) before 1970 too.
+constexpr qint64 NsPerSecond = 1000000000;
+inline qint64 ModifiedNs(const struct stat& info)
+{
+    return qint64(info.st_mtim.tv_sec) * NsPerSecond + info.st_mtim.tv_nsec;
+}
+inline struct timespec TimespecOfNs(qint64 ns)
+{
+    qint64 seconds = ns / NsPerSecond, rest = ns % NsPerSecond;
+    if (rest < 0) {
+        rest += NsPerSecond;
+        --seconds;
+    }
+    return {time_t(seconds), long(rest)};
+}
+
 // The table as the C library gives it.
 SystemCalls RealSystemCalls();
 
@@ -75,5 +90,3 @@ private:
 };
 
 } // namespace sorvane
-
-#endif

@@ -13,11 +13,6 @@
 namespace sorvane
 {
 
-qint64 ModifiedNs(const struct stat& info)
-{
-    return qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-}
-
 quint64 DigestOf(QByteArrayView bytes)
 {
     // FNV-1a, 64 bits: a few hundred bytes a file, and the same on every platform.

@@ -10,9 +10,6 @@ namespace sorvane
 
 struct DriveTraits;
 
-// Nanoseconds since the epoch of a file's last change of contents: the one formula for it.
-qint64 ModifiedNs(const struct stat& info);
-
 // A digest of bytes read from a file: two songs differ in their last 128 bytes (the tag, or
 // audio), so it tells one from the other. Not meant to stand against forgery: whoever can
 // rename the user's files can do worse.

@@ -45,7 +45,7 @@ int PutModifiedTime(int dir, const char* name, qint64 time)
     // Both times given: fusefat takes an access time left out (UTIME_OMIT) as a request to leave
     // the modification time alone too, and says it did what was asked. A file's access time is
     // its modification time's day on FAT anyway.
-    const struct timespec when = {time_t(time / 1000000000), long(time % 1000000000)};
+    const struct timespec when = TimespecOfNs(time);
     const struct timespec times[2] = {when, when};
     return Sys.utimensat(dir, name, times, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
 }

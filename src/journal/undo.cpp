@@ -3,6 +3,7 @@
 #include "base/error.h"
 #include "base/plural.h"
 #include "base/stoppolicy.h"
+#include "base/syscalls.h"
 #include "fs/fileidentity.h"
 #include "fs/folderlock.h"
 #include "fs/listing.h"

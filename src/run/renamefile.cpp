@@ -1,5 +1,6 @@
 #include "run/renamefile.h"
 
+#include "base/syscalls.h"
 #include "fs/fileidentity.h"
 #include "fs/folderlock.h"
 #include "fs/modifiedtime.h"
@@ -188,8 +189,7 @@ RenamedFile RenameFile(FieldModel& model, bool journaled, bool replaceUnsafe)
     };
     if (!verdict.refused.ok()) {
         if (!replaceUnsafe && verdict.refused.failure == &RenameFailure::NameHasSeparator)
-            throw CharacterRefused(refuse(verdict.refused).message(), QLatin1Char('/'),
-                                   replaced());
+            throw CharacterRefused(refuse(verdict.refused).message(), QLatin1Char('/'), replaced());
         throw refuse(verdict.refused);
     }
     const QFileInfo sourceInfo(source);

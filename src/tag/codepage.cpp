@@ -4,10 +4,6 @@
 #include <QStringEncoder>
 #include <QtGlobal>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
-
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
@@ -161,16 +157,12 @@ int SystemAnsiCodePage()
 {
     if (g_chosenCodePage != 0)
         return g_chosenCodePage;
-#ifdef Q_OS_WIN
-    return static_cast<int>(::GetACP());
-#else
     for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
         const QByteArray value = qgetenv(variable);
         if (!value.isEmpty())
             return AnsiCodePageForLocale(value);
     }
     return 1252;
-#endif
 }
 
 TagTextDecoder::TagTextDecoder(int codePage)

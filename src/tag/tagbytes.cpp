@@ -10,13 +10,9 @@
 #include <algorithm>
 #include <cstring>
 
-#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
-#else
-#include <windows.h>
-#endif
 
 namespace sorvane
 {
@@ -230,8 +226,6 @@ Outcome ReadTagBytes(ByteSource& source, qint64 size, TagBytes& bytes)
     return {};
 }
 
-#ifdef Q_OS_UNIX
-
 namespace
 {
 
@@ -276,7 +270,7 @@ Outcome ReadTagBytesAt(int dirFd, const char* name, TagBytes& bytes)
     if (!S_ISREG(info.st_mode))
         return {&TagFailure::NotRegularFile, 0};
     bytes.size = info.st_size;
-    bytes.modified = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    bytes.modified = ModifiedNs(info);
     bytes.inode = info.st_ino;
     DescriptorSource source(file.get());
     return ReadTagBytes(source, info.st_size, bytes);
@@ -289,46 +283,6 @@ Outcome readTagBytes(const QString& path, TagBytes& bytes)
     return ReadTagBytesAt(AT_FDCWD, QFile::encodeName(path).constData(), bytes);
 }
 } // namespace
-
-#else
-
-namespace
-{
-
-class QFileSource : public ByteSource
-{
-public:
-    explicit QFileSource(QFile& file) : m_file(file) {}
-    qint64 readAt(char* buffer, qint64 count, qint64 offset, int& error) override
-    {
-        if (!m_file.seek(offset)) {
-            error = int(::GetLastError());
-            return -1;
-        }
-        const qint64 got = m_file.read(buffer, count);
-        if (got < 0)
-            error = int(::GetLastError());
-        return got;
-    }
-
-private:
-    QFile& m_file;
-};
-
-Outcome readTagBytes(const QString& path, TagBytes& bytes)
-{
-    // Unbuffered: a buffered QFile would read far more than is wanted.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return {file.exists() ? &TagFailure::ReadFailed : &TagFailure::OpenFailed,
-                int(::GetLastError())};
-    QFileSource source(file);
-    return ReadTagBytes(source, file.size(), bytes);
-}
-
-} // namespace
-
-#endif
 
 TagBytes ReadTagBytes(const QString& path)
 {

@@ -57,11 +57,9 @@ public:
 // TagReadLimit from either end. A file shorter than 128 bytes without another tag is TooShort.
 Outcome ReadTagBytes(ByteSource& source, qint64 size, TagBytes& bytes);
 
-#ifdef Q_OS_UNIX
 // The same for the file `name` in the open folder dirFd (AT_FDCWD for a path), through the
 // table of system calls; without an exception, as the folder run reads many files.
 Outcome ReadTagBytesAt(int dirFd, const char* name, TagBytes& bytes);
-#endif
 
 // The same for a path. Throws Error naming the file and the reason.
 TagBytes ReadTagBytes(const QString& path);

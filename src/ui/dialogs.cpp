@@ -124,12 +124,10 @@ QString chosenPath(QFileDialog& dialog)
 
 void KeepQtSettingsOffDisk()
 {
-#ifdef Q_OS_UNIX
     // Nothing can be made under /dev/null: QSettings fails to take its lock file and gives up at
     // once, before writing or syncing anything. Reading finds nothing, so no history either.
     for (const auto format : {QSettings::NativeFormat, QSettings::IniFormat})
         QSettings::setPath(format, QSettings::UserScope, QStringLiteral("/dev/null"));
-#endif
 }
 
 // Each dialog is made for one use: one kept hidden goes on watching its folder, which a folder run

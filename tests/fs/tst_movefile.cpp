@@ -1,4 +1,5 @@
 #include "base/error.h"
+#include "fs/modifiedtime.h"
 #include "fs/movefile.h"
 #include "fs/openfolder.h"
 #include "support/caseinsensitive.h"
@@ -9,6 +10,7 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace sorvane;
@@ -307,6 +309,27 @@ private slots:
     // On a case-insensitive drive that numbers names, not files (fusefat), only the folder's
     // listing tells a change of letter case from a taken name; a listing that cannot be read
     // tells nothing, and the move is refused rather than guessed.
+    // A time put back is read back to the nanosecond, before 1970 too, where the seconds are
+    // negative and the nanoseconds still count forward.
+    void timePutBackExactly_data()
+    {
+        QTest::addColumn<qint64>("time");
+        QTest::newRow("epoch") << qint64(0);
+        QTest::newRow("2026") << qint64(1796000000) * 1000000000 + 123456789;
+        QTest::newRow("a nanosecond before 1970") << qint64(-1);
+        QTest::newRow("1969, mid-second") << qint64(-1500000007);
+    }
+    void timePutBackExactly()
+    {
+        QFETCH(qint64, time);
+        put("song.mp3", "song");
+        const OpenFolder folder(m_dir->path());
+        QCOMPARE(PutModifiedTime(folder.fd(), "song.mp3", time), 0);
+        struct stat info = {};
+        QCOMPARE(::stat(QFile::encodeName(path("song.mp3")).constData(), &info), 0);
+        QCOMPARE(qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec, time);
+    }
+
     void unreadableListingIsNoEvidence()
     {
         const testing::SeamGuard seam;

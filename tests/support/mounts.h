@@ -263,7 +263,7 @@ private:
     bool probeOnDrive(const QString& probe) const
     {
         struct stat onDrive = {}, beneath = {};
-        return isMountPoint(m_point) && m_driver.state() == QProcess::Running &&
+        return isMountPoint(m_point) && m_driver.state() != QProcess::NotRunning &&
                ::stat(QFile::encodeName(probe), &onDrive) == 0 &&
                ::stat(QFile::encodeName(m_base), &beneath) == 0 && onDrive.st_dev != beneath.st_dev;
     }
