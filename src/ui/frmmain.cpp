@@ -435,15 +435,7 @@ void frmMain::runTree(const OpenFolder& root, FolderTree tree)
     }
     // Every run is journaled, so it can be taken back; one that cannot be still runs, once the
     // user knows.
-    QString journalError;
-    std::unique_ptr<JournalWriter> journal = JournalWriter::create(
-        JournalKind::Run, QFile::encodeName(QDir::cleanPath(root.path())), journalError);
-    if (!journal) {
-        m_dialogs.showMessage(this, MessageIcon::Warning,
-                              QStringLiteral("Журнал не записан: переименование нельзя будет "
-                                             "отменить."),
-                              journalError);
-    }
+    std::unique_ptr<JournalWriter> journal = openRunJournal(root);
     FolderReport report;
     try {
         RunProgress progress(*this, m_dialogs, m_work, tree.files.size(), FolderPath());
@@ -476,10 +468,8 @@ void frmMain::runTree(const OpenFolder& root, FolderTree tree)
     }
 }
 
-std::shared_ptr<const FolderReport> frmMain::replaceAndRename(const OpenFolder& root,
-                                                              const FolderReport& first)
+std::unique_ptr<JournalWriter> frmMain::openRunJournal(const OpenFolder& root)
 {
-    // A run of its own: journaled apart, so it is taken back apart too.
     QString journalError;
     std::unique_ptr<JournalWriter> journal = JournalWriter::create(
         JournalKind::Run, QFile::encodeName(QDir::cleanPath(root.path())), journalError);
@@ -489,6 +479,14 @@ std::shared_ptr<const FolderReport> frmMain::replaceAndRename(const OpenFolder& 
                                              "отменить."),
                               journalError);
     }
+    return journal;
+}
+
+std::shared_ptr<const FolderReport> frmMain::replaceAndRename(const OpenFolder& root,
+                                                              const FolderReport& first)
+{
+    // A run of its own: journaled apart, so it is taken back apart too.
+    std::unique_ptr<JournalWriter> journal = openRunJournal(root);
     FolderReport report;
     m_work.running = true;
     try {

@@ -23,6 +23,7 @@ namespace sorvane
 {
 
 class Dialogs;
+class JournalWriter;
 class OpenFolder;
 class UndoFlow;
 struct FolderReport;
@@ -91,6 +92,9 @@ private:
     void showTagKind(TagKind kind);
     // What the user chose to do after the run.
     SummaryChoice showSummary(std::shared_ptr<const FolderReport> report);
+    // A journal for a run in root; where none can be written, the user is told and the run
+    // goes on without.
+    std::unique_ptr<JournalWriter> openRunJournal(const OpenFolder& root);
     // The files the run refused for a character, renamed with such characters replaced; null
     // when that run could not be made.
     std::shared_ptr<const FolderReport> replaceAndRename(const OpenFolder& root,

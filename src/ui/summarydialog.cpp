@@ -3,7 +3,6 @@
 #include <QAbstractTableModel>
 #include <QApplication>
 #include <QClipboard>
-#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -76,15 +75,26 @@ SummaryDialog::SummaryDialog(QWidget* parent, const Summary& summary)
     setWindowTitle(QStringLiteral("Sorvane"));
     setWindowModality(Qt::WindowModal);
     auto* layout = new QVBoxLayout(this);
+    addMessage(*layout);
+    const bool details = !summary.rows.empty() || summary.emptyFolder;
+    if (details)
+        addDetails(*layout);
+    QPushButton* ok = addButtons(*layout, details);
+    setSizeGripEnabled(true);
+    // Focused when shown: a table would take the focus first and Tab order would start there.
+    ok->setFocus(Qt::OtherFocusReason);
+}
 
+void SummaryDialog::addMessage(QVBoxLayout& layout)
+{
     auto* top = new QHBoxLayout;
     auto* icon = new QLabel(this);
     const int iconSize = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
     icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(iconSize));
     icon->setAlignment(Qt::AlignTop);
     top->addWidget(icon);
-    QStringList lines{summary.text};
-    for (const QString& line : {summary.countLine, summary.secondLine}) {
+    QStringList lines{m_summary.text};
+    for (const QString& line : {m_summary.countLine, m_summary.secondLine}) {
         if (!line.isEmpty())
             lines << line;
     }
@@ -92,63 +102,72 @@ SummaryDialog::SummaryDialog(QWidget* parent, const Summary& summary)
     text->setObjectName(QStringLiteral("text"));
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     top->addWidget(text, 1);
-    layout->addLayout(top);
+    layout.addLayout(top);
+}
 
-    auto* buttons = new QDialogButtonBox(this);
-    const bool details = !summary.rows.empty() || summary.emptyFolder;
-    if (details) {
-        // The details' first lines; the rest are in the table.
-        auto* folder = new QLabel(
-            QStringLiteral("Папка %1.").arg(QuotedPath(summary.folder)) +
-                (summary.emptyFolder ? QStringLiteral("\nВ ней нет файлов MP3.") : QString()),
-            this);
-        folder->setWordWrap(true);
-        layout->addWidget(folder);
-    }
-    if (!summary.rows.empty()) {
-        auto* view = new QTableView(this);
-        view->setObjectName(QStringLiteral("details"));
-        view->setModel(new RowsModel(m_summary.rows, view));
-        view->setSelectionBehavior(QAbstractItemView::SelectRows);
-        view->setWordWrap(false);
-        view->verticalHeader()->hide();
-        view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
-        // The three columns share the width and grow with the dialog; a 255-byte name is cut to
-        // what fits, and its tooltip holds it whole.
-        view->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-        const QFontMetrics metrics(font());
-        view->setAccessibleName(QStringLiteral("Подробности"));
-        layout->addWidget(view, 1);
-        resize(metrics.averageCharWidth() * 110, metrics.height() * 24);
-    }
+void SummaryDialog::addDetails(QVBoxLayout& layout)
+{
+    // The details' first lines; the rest are in the table.
+    auto* folder = new QLabel(
+        QStringLiteral("Папка %1.").arg(QuotedPath(m_summary.folder)) +
+            (m_summary.emptyFolder ? QStringLiteral("\nВ ней нет файлов MP3.") : QString()),
+        this);
+    folder->setWordWrap(true);
+    layout.addWidget(folder);
+    if (m_summary.rows.empty())
+        return;
+    auto* view = new QTableView(this);
+    view->setObjectName(QStringLiteral("details"));
+    view->setModel(new RowsModel(m_summary.rows, view));
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setWordWrap(false);
+    // Tab goes on to the buttons; the arrows move within the table.
+    view->setTabKeyNavigation(false);
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    // The three columns share the width and grow with the dialog; a 255-byte name is cut to
+    // what fits, and its tooltip holds it whole.
+    view->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    const QFontMetrics metrics(font());
+    view->setAccessibleName(QStringLiteral("Подробности"));
+    layout.addWidget(view, 1);
+    resize(metrics.averageCharWidth() * 110, metrics.height() * 24);
+}
+
+QPushButton* SummaryDialog::addButtons(QVBoxLayout& layout, bool details)
+{
+    // A row of its own rather than a QDialogButtonBox: Qt 6.4's box reorders the Tab chain so
+    // that Tab goes round OK and one other button only. Here Tab follows the row.
+    auto* row = new QHBoxLayout;
     // Only OK answers Return, Enter and Escape: every other button takes a click, or Tab and
     // Space. A focused button that answered Return would let the key take a whole run back.
-    const auto button = [&](const QString& caption, const char* name,
-                            QDialogButtonBox::ButtonRole role) {
-        QPushButton* added = buttons->addButton(caption, role);
+    const auto button = [&](const QString& caption, const char* name) {
+        auto* added = new QPushButton(caption, this);
         added->setObjectName(QLatin1String(name));
         added->setAutoDefault(false);
+        row->addWidget(added);
         return added;
     };
     if (details) {
-        connect(button(QStringLiteral("Копировать"), "copy", QDialogButtonBox::ActionRole),
-                &QPushButton::clicked, this, &SummaryDialog::copy);
-        connect(button(QStringLiteral("Сохранить…"), "save", QDialogButtonBox::ActionRole),
-                &QPushButton::clicked, this, &SummaryDialog::save);
+        connect(button(QStringLiteral("Копировать"), "copy"), &QPushButton::clicked, this,
+                &SummaryDialog::copy);
+        connect(button(QStringLiteral("Сохранить…"), "save"), &QPushButton::clicked, this,
+                &SummaryDialog::save);
     }
-    if (summary.offerUndo) {
-        connect(
-            button(QStringLiteral("Вернуть прежние имена"), "undo", QDialogButtonBox::ResetRole),
-            &QPushButton::clicked, this, [this] { done(UndoChosen); });
+    row->addStretch(1);
+    if (m_summary.offerReplace) {
+        connect(button(QStringLiteral("Заменить символы и переименовать"), "replace"),
+                &QPushButton::clicked, this, [this] { done(ReplaceChosen); });
     }
-    QPushButton* ok = buttons->addButton(QDialogButtonBox::Ok);
-    ok->setObjectName(QStringLiteral("ok"));
+    if (m_summary.offerUndo) {
+        connect(button(QStringLiteral("Вернуть прежние имена"), "undo"), &QPushButton::clicked,
+                this, [this] { done(UndoChosen); });
+    }
+    QPushButton* ok = button(QStringLiteral("OK"), "ok");
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    layout->addWidget(buttons);
-    setSizeGripEnabled(true);
-    // Focused when shown: a table would take the focus first and Tab order would start there.
-    ok->setFocus(Qt::OtherFocusReason);
+    layout.addLayout(row);
+    return ok;
 }
 
 void SummaryDialog::copy()

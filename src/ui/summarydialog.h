@@ -4,6 +4,9 @@
 
 #include <QDialog>
 
+class QPushButton;
+class QVBoxLayout;
+
 namespace sorvane
 {
 
@@ -27,6 +30,11 @@ public:
     bool saveTo(const QString& path);
 
 private:
+    void addMessage(QVBoxLayout& layout);
+    // The folder's line and, where there are rows, the table.
+    void addDetails(QVBoxLayout& layout);
+    // The buttons the summary offers; OK, which takes Return, is returned.
+    QPushButton* addButtons(QVBoxLayout& layout, bool details);
     void save();
 
     const Summary& m_summary;
