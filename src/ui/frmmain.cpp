@@ -141,6 +141,7 @@ void frmMain::createControls()
         auto* edit = new QLineEdit(this);
         edit->setMaxLength(std::numeric_limits<int>::max());
         // A file dropped on a field opens, as on the window; only text drops edit the field.
+        // Ctrl+Z, when the field has nothing to take back, reaches the window.
         edit->installEventFilter(this);
         place(edit, name, twips);
         return edit;
@@ -255,6 +256,16 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
     const QEvent::Type type = event->type();
     if (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop)
         return handleDrag(event);
+    // A field takes Ctrl+Z for its own typing, always; with no typing to take back, the key
+    // goes on to the window's undo of the last run.
+    if (type == QEvent::ShortcutOverride) {
+        const auto* edit = qobject_cast<const QLineEdit*>(watched);
+        if (edit && !edit->isUndoAvailable() &&
+            static_cast<QKeyEvent*>(event)->matches(QKeySequence::Undo)) {
+            event->ignore();
+            return true;
+        }
+    }
     return QWidget::eventFilter(watched, event);
 }
 

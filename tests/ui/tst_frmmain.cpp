@@ -980,6 +980,26 @@ private slots:
         QCOMPARE(lastMessage().text, QStringLiteral("Нет переименования, которое можно отменить."));
     }
 
+    // Ctrl+Z in a field takes back the user's typing there first; with none, it takes back the
+    // last rename, as anywhere in the window.
+    void undoKeyInAField()
+    {
+        const QString path = addFile(QStringLiteral("track01.mp3"), {"Blue Sky", "Nova"});
+        choose(path);
+        click("ReName");
+        QLineEdit* title = text1(0);
+        title->setFocus();
+        QTest::keyClicks(title, QStringLiteral("!"));
+        const qsizetype asked = m_dialogs->questions.size();
+        QTest::keySequence(title, QKeySequence::Undo);
+        QCOMPARE(title->text(), QStringLiteral("Blue Sky"));
+        QCOMPARE(m_dialogs->questions.size(), asked);
+        m_dialogs->answers.enqueue(Answer::Yes);
+        QTest::keySequence(title, QKeySequence::Undo);
+        QCOMPARE(m_dialogs->questions.size(), asked + 1);
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("track01.mp3")});
+    }
+
     // Cancel during an undo leaves the rest undoable, and says how many files are not back; a
     // second undo finishes it.
     void cancelledUndoIsFinishedByTheNext()
