@@ -1,9 +1,15 @@
+#include "base/plural.h"
+#include "base/stoppolicy.h"
 #include "cli/commandline.h"
 #include "cli/foldercommand.h"
 #include "cli/terminal.h"
+#include "cli/undocommand.h"
+#include "fs/folderlock.h"
+#include "fs/openfolder.h"
 #include "run/fieldmodel.h"
 #include "run/renamefile.h"
 #include "run/tagloading.h"
+#include "support/syscallseam.h"
 #include "support/tagfiles.h"
 
 #include <QProcess>
@@ -11,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <sys/stat.h>
 
 using namespace sorvane;
@@ -276,11 +283,10 @@ private slots:
         QTemporaryDir journals, dir;
         fill(dir.path(), QStringLiteral("good"));
         QCOMPARE(runSorvane({"--folder", dir.path()}, journals.path()).exitCode, 0);
-        const QString journal =
-            QDir(journals.filePath(QStringLiteral("sorvane/runs")))
-                .entryInfoList({QStringLiteral("*.journal")}, QDir::Files)
-                .first()
-                .filePath();
+        const QString journal = QDir(journals.filePath(QStringLiteral("sorvane/runs")))
+                                    .entryInfoList({QStringLiteral("*.journal")}, QDir::Files)
+                                    .first()
+                                    .filePath();
         QByteArray bytes = testing::readFile(journal);
         bytes.truncate(bytes.indexOf("end\t") - 7); // the second entry cut in its middle
         QFile cut(journal);
@@ -296,6 +302,83 @@ private slots:
                  qPrintable(lines[2]));
         // The file whose entry was cut off stays under its new name: the user is told why.
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("Lumen_Red Sun.mp3"))));
+    }
+
+    // A subfolder another run holds is left alone and said so: the rest is renamed, and the exit
+    // status says not every file was.
+    void heldSubfolderIsSaid()
+    {
+        QTemporaryDir journals, dir;
+        fill(dir.path(), QStringLiteral("good"));
+        const QString sub = dir.filePath(QStringLiteral("held"));
+        QVERIFY(QDir().mkpath(sub));
+        fill(sub, QStringLiteral("good"));
+        const QStringList heldBefore = state(sub);
+        const OpenFolder folder(sub);
+        FolderLock lock;
+        int error = 0;
+        QCOMPARE(FolderLock::take(folder.fd(), lock, error), FolderLock::Taken::Yes);
+        const Run run = runSorvane({"--folder", dir.path(), "--subfolders"}, journals.path());
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.out.contains("\"held\": "), run.out.constData());
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("Nova_Blue Sky.mp3"))));
+        QCOMPARE(state(sub), heldBefore);
+    }
+
+    // A termination signal stops an undo between two files: it says how many are not back and
+    // exits 1, and the next --undo gives back the rest.
+    void undoStoppedBySignalIsFinishedByTheNext()
+    {
+        QTemporaryDir journals, dir;
+        const int files = 40;
+        for (int i = 0; i < files; ++i)
+            QVERIFY(testing::writeFile(
+                dir.filePath(QString::asprintf("%02d.mp3", i)),
+                testing::mp3Bytes({"Song " + QByteArray::number(i), "Nova"}, 100, char(i))));
+        const QStringList before = state(dir.path());
+        QCOMPARE(runSorvane({"--folder", dir.path()}, journals.path()).exitCode, 0);
+
+        // The signal comes with the tenth rename back, through the handler the program installs.
+        qputenv("XDG_STATE_HOME", journals.path().toUtf8());
+        InstallStopPolicy();
+        const testing::SeamGuard seam;
+        static int renames;
+        renames = 0;
+        static decltype(Sys.renameat2) rename;
+        rename = Sys.renameat2;
+        Sys.renameat2 = [](int fromDir, const char* from, int toDir, const char* to,
+                           unsigned flags) {
+            if (++renames == 10)
+                std::raise(SIGTERM);
+            return rename(fromDir, from, toDir, to, flags);
+        };
+        char* buffer = nullptr;
+        std::size_t size = 0;
+        std::FILE* out = ::open_memstream(&buffer, &size);
+        int code = 0;
+        {
+            Terminal terminal(out, stderr);
+            code = RunUndoCommand(terminal, QString());
+        }
+        std::fclose(out);
+        const QString text = QString::fromUtf8(buffer, qsizetype(size));
+        std::free(buffer);
+        ForgetStopForTesting();
+        Sys.renameat2 = rename;
+        QCOMPARE(code, 1);
+        const int back = int(QDir(dir.path()).entryList({QStringLiteral("[0-9]*.mp3")}).size());
+        QVERIFY2(back >= 9 && back < files, qPrintable(QString::number(back)));
+        QVERIFY2(text.contains(Plural(files - back, "%1 файл не возвращён!",
+                                      "%1 файла не возвращено!", "%1 файлов не возвращено!")),
+                 qPrintable(text.right(300)));
+
+        const Run rest = runSorvane({"--undo"}, journals.path());
+        QCOMPARE(rest.exitCode, 0);
+        QStringList now = state(dir.path());
+        now.removeFirst();
+        QStringList wanted = before;
+        wanted.removeFirst();
+        QCOMPARE(now, wanted);
     }
 
     // A single rename made in the window is taken back from a terminal like a run.
