@@ -2,7 +2,7 @@
 #include "tag/id3v2textframe.h"
 #include "tag/id3v2walk.h"
 #include "tag/tagbytes.h"
-#include "tag/taglibadapter.h"
+#include "support/taglibadapter.h"
 #include "tag/tagtext.h"
 
 #include <QRandomGenerator>

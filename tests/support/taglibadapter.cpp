@@ -1,4 +1,4 @@
-#include "tag/taglibadapter.h"
+#include "support/taglibadapter.h"
 
 #include <taglib/apeitem.h>
 #include <taglib/apetag.h>
