@@ -186,8 +186,7 @@ private slots:
         QFETCH(int, kind);
         QTemporaryDir base;
         Mount mount(DriveKinds[kind], base.path());
-        if (!mount.skipReason().isEmpty())
-            QSKIP(qPrintable(mount.skipReason()));
+        SORVANE_NEED_MOUNT(mount);
         const QDir drive(mount.point());
         QVERIFY(testing::writeFile(drive.filePath("a.mp3"), QByteArray(300, 'x')));
         const auto look = [&](const char* name) {
@@ -243,8 +242,7 @@ private slots:
         const int rounds = setting("SORVANE_DRIVE_ROUNDS", 2);
         QTemporaryDir base;
         Mount mount(DriveKinds[kind], base.path());
-        if (!mount.skipReason().isEmpty())
-            QSKIP(qPrintable(mount.skipReason()));
+        SORVANE_NEED_MOUNT(mount);
         const Program program(base.path());
         QRandomGenerator random(quint32(kind * 7919 + 1));
         int refused = 0;
@@ -287,8 +285,7 @@ private slots:
         const int files = setting("SORVANE_DRIVE_FILES", 60) / 3;
         QTemporaryDir base;
         Mount mount(DriveKinds[kind], base.path());
-        if (!mount.skipReason().isEmpty())
-            QSKIP(qPrintable(mount.skipReason()));
+        SORVANE_NEED_MOUNT(mount);
         const Program program(base.path());
         const QString root = mount.point() + QStringLiteral("/music");
         const QString album = root + QStringLiteral("/Artist/Album");
@@ -330,8 +327,7 @@ private slots:
         const int kills = setting("SORVANE_DRIVE_KILLS", 3);
         QTemporaryDir base;
         Mount mount(drive, base.path());
-        if (!mount.skipReason().isEmpty())
-            QSKIP(qPrintable(mount.skipReason()));
+        SORVANE_NEED_MOUNT(mount);
         const Program program(base.path());
         const QString folder = mount.point() + QStringLiteral("/music");
         QVERIFY(QDir().mkpath(folder));
@@ -405,8 +401,7 @@ private slots:
         }
         QTemporaryDir base;
         Mount mount(*ssh, base.path());
-        if (!mount.skipReason().isEmpty())
-            QSKIP(qPrintable(mount.skipReason()));
+        SORVANE_NEED_MOUNT(mount);
         const Program program(base.path());
         const QString folder = mount.point() + QStringLiteral("/music");
         QVERIFY(QDir().mkpath(folder));
@@ -448,8 +443,7 @@ private slots:
         const bool fat = QLatin1String(DriveKinds[kind].name).contains(QLatin1String("fusefat"));
         QTemporaryDir base;
         Mount mount(DriveKinds[kind], base.path());
-        if (!mount.skipReason().isEmpty())
-            QSKIP(qPrintable(mount.skipReason()));
+        SORVANE_NEED_MOUNT(mount);
         const struct {
             const char* file;
             testing::V1Tag tag;

@@ -1,6 +1,6 @@
+#include "names/renamefailures.h"
 #include "run/fieldmodel.h"
 #include "run/folderrun.h"
-#include "names/renamefailures.h"
 #include "support/mounts.h"
 #include "support/syscallseam.h"
 #include "support/tagfiles.h"
@@ -70,8 +70,7 @@ private slots:
         QTemporaryDir base;
         QVERIFY(base.isValid());
         Mount mount(fs, base.path());
-        if (!mount.skipReason().isEmpty())
-            QSKIP(qPrintable(mount.skipReason()));
+        SORVANE_NEED_MOUNT(mount);
         const QDir music(mount.point());
         const auto add = [&](const char16_t* name, const QByteArray& bytes) {
             QVERIFY(testing::writeFile(music.filePath(QString::fromUtf16(name)), bytes));
@@ -147,8 +146,7 @@ private slots:
         QTemporaryDir base;
         QVERIFY(base.isValid());
         Mount mount(fs, base.path());
-        if (!mount.skipReason().isEmpty())
-            QSKIP(qPrintable(mount.skipReason()));
+        SORVANE_NEED_MOUNT(mount);
         const QDir music(mount.point());
         constexpr int Files = 5;
         QMap<QString, QByteArray> expected;
