@@ -309,6 +309,46 @@ private slots:
     // On a case-insensitive drive that numbers names, not files (fusefat), only the folder's
     // listing tells a change of letter case from a taken name; a listing that cannot be read
     // tells nothing, and the move is refused rather than guessed.
+    // A name is removed only while it holds what was looked up: another file put there since,
+    // a folder, or a reservation that is no longer empty stays.
+    void removedOnlyWhileStillTheSame_data()
+    {
+        QTest::addColumn<QString>("since");
+        QTest::addColumn<bool>("empty");
+        QTest::addColumn<int>("result");
+        QTest::newRow("unchanged reservation") << "" << true << 0;
+        QTest::newRow("unchanged file") << "" << false << 0;
+        QTest::newRow("another empty file") << "replaced" << true << EEXIST;
+        QTest::newRow("another file") << "replaced" << false << EEXIST;
+        QTest::newRow("written to") << "written" << true << EEXIST;
+        QTest::newRow("a folder now") << "folder" << false << EEXIST;
+    }
+    void removedOnlyWhileStillTheSame()
+    {
+        QFETCH(QString, since);
+        QFETCH(bool, empty);
+        QFETCH(int, result);
+        put("a.mp3", empty ? "" : "song");
+        struct stat looked = {};
+        QCOMPARE(::stat(QFile::encodeName(path("a.mp3")).constData(), &looked), 0);
+        // The first file stays open, so the one made in its place cannot get its inode.
+        const int held = ::open(QFile::encodeName(path("a.mp3")).constData(), O_RDONLY);
+        if (since == QLatin1String("replaced") || since == QLatin1String("folder")) {
+            QVERIFY(QFile::remove(path("a.mp3")));
+            if (since == QLatin1String("folder"))
+                QVERIFY(QDir().mkdir(path("a.mp3")));
+            else
+                put("a.mp3", empty ? "" : "song");
+        } else if (since == QLatin1String("written")) {
+            QFile file(path("a.mp3"));
+            QVERIFY(file.open(QIODevice::Append) && file.write("song") == 4);
+        }
+        const OpenFolder folder(m_dir->path());
+        QCOMPARE(RemoveIfStill(folder.fd(), "a.mp3", looked, empty), result);
+        ::close(held);
+        QCOMPARE(QFileInfo::exists(path("a.mp3")), result != 0);
+    }
+
     // A time put back is read back to the nanosecond, before 1970 too, where the seconds are
     // negative and the nanoseconds still count forward.
     void timePutBackExactly_data()
