@@ -62,6 +62,7 @@ private slots:
         title(QString(251, 'a'), "255 bytes");
         title(QString(249, 'a') + QStringLiteral("é"), "255 bytes, two-byte last");
         title(QString(248, 'a') + QStringLiteral("€"), "255 bytes, three-byte last");
+        title(QString(247, 'a') + QStringLiteral("\U0001F3B5"), "255 bytes, four-byte last");
         QTest::newRow("256 bytes")
             << QString() << QString(252, 'a') << QString(251, 'a') + QStringLiteral(".mp3")
             << QString() << true;
@@ -71,6 +72,9 @@ private slots:
         QTest::newRow("256 bytes, three-byte at the cut")
             << QString() << QString(249, 'a') + QStringLiteral("€")
             << QString(249, 'a') + QStringLiteral(".mp3") << QString() << true;
+        QTest::newRow("256 bytes, four-byte at the cut")
+            << QString() << QString(248, 'a') + QStringLiteral("\U0001F3B5")
+            << QString(248, 'a') + QStringLiteral(".mp3") << QString() << true;
         QTest::newRow("256 bytes, Cyrillic throughout")
             << QString() << QString(126, QChar(0x0436))
             << QString(125, QChar(0x0436)) + QStringLiteral(".mp3") << QString() << true;

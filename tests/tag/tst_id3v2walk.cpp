@@ -1,8 +1,8 @@
 #include "support/tagfiles.h"
+#include "support/taglibadapter.h"
 #include "tag/id3v2textframe.h"
 #include "tag/id3v2walk.h"
 #include "tag/tagbytes.h"
-#include "support/taglibadapter.h"
 #include "tag/tagtext.h"
 
 #include <QRandomGenerator>
@@ -149,6 +149,17 @@ private slots:
         QTest::newRow("a frame running past the tag's end ends the walk")
             << tagOf(3, 0, t3 + frame(3, "TPE1", text(0, "Artist"), 0, 5000)) + audio << "Title"
             << "<none>" << qint64(4096);
+        // Only by one byte: that byte would be the audio's first.
+        QTest::newRow("a frame a byte past the tag's end ends the walk")
+            << tagOf(3, 0,
+                     t3 + frame(3, "TPE1", text(0, "Artist"), 0, text(0, "Artist").size() + 1)) +
+                   audio
+            << "Title"
+            << "<none>" << qint64(4096);
+        QByteArray highBit = tagOf(3, 0, t3 + a3) + audio;
+        highBit[6] = char(quint8(highBit[6]) | 0x80);
+        QTest::newRow("a size with a high bit set is no tag") << highBit << "<none>"
+                                                              << "<none>" << qint64(4096);
         QTest::newRow("padding ends the frames")
             << tagOf(3, 0, t3 + padding + a3) + audio << "Title"
             << "<none>" << qint64(4096);
