@@ -106,8 +106,11 @@ FrameText textOf(QByteArrayView data, bool comment)
     QByteArrayView values = data.sliced(1);
     while (!values.isEmpty() && values.back() == 0)
         values.chop(1);
+    // A UTF-16 NUL's first byte chopped with the trailing ones is put back; where the body
+    // itself ends at an odd byte, that byte is half a character and goes.
     if (wide && values.size() % 2 != 0)
-        values = data.sliced(1, values.size() + 1);
+        values = values.size() + 1 < data.size() ? data.sliced(1, values.size() + 1)
+                                                 : values.first(values.size() - 1);
     for (qsizetype from = 0; from < values.size();) {
         qsizetype nul = findNul(values, from, wide);
         if (nul < 0)

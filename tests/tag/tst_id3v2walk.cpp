@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <vector>
+
 using namespace sorvane;
 using testing::Frame;
 using testing::text;
@@ -235,6 +237,55 @@ private slots:
     // varied as taggers write them: every frame of the six fields in every encoding the version
     // has, several values, pictures and other frames between, padding, and an ID3v1 record on
     // some, cut or not.
+    // A frame's text is read within its body and nowhere past it, whatever the bytes after it:
+    // a UTF-16 NUL never pairs the body's last byte with the next frame's first.
+    void textStaysInsideTheFrame_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("comment");
+        QTest::addColumn<QStringList>("values");
+        QTest::newRow("a comment's description cut at an odd byte") << QByteArray("\1eng\xFF\xFE"
+                                                                                  "A\0\0",
+                                                                                  9)
+                                                                    << true << QStringList();
+        QTest::newRow("a comment whose text is cut at an odd byte")
+            << QByteArray("\1eng\xFF\xFE\0\0\xFF\xFE"
+                          "B\0C",
+                          13)
+            << true << QStringList{QStringLiteral("B")};
+        QTest::newRow("UTF-16 values, the last cut at an odd byte")
+            << QByteArray("\1\xFF\xFE"
+                          "A\0\0\0\xFF\xFE"
+                          "B\0C",
+                          12)
+            << false << QStringList{QStringLiteral("A"), QStringLiteral("B")};
+        QTest::newRow("UTF-16, the body ends at an odd byte")
+            << QByteArray("\1\xFF\xFE"
+                          "A\0X",
+                          6)
+            << false << QStringList{QStringLiteral("A")};
+    }
+    void textStaysInsideTheFrame()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(bool, comment);
+        QFETCH(QStringList, values);
+        // The next bytes in memory are NULs, as the next frame's or the padding's would be.
+        const QByteArray memory = body + QByteArray(8, '\0');
+        const FrameText text =
+            DecodeID3v2Frame(3, 0, false, comment, QByteArrayView(memory.constData(), body.size()));
+        QStringList got;
+        for (const QString& value : text.values)
+            got << value.section(QChar::Null, 0, 0);
+        QCOMPARE(got, values);
+        // And from memory that ends with the body, where AddressSanitizer sees a read past it.
+        const std::vector<char> exact(body.cbegin(), body.cend());
+        QCOMPARE(DecodeID3v2Frame(3, 0, false, comment,
+                                  QByteArrayView(exact.data(), qsizetype(exact.size())))
+                     .values,
+                 text.values);
+    }
+
     void sameAsTagLibOnRandomTags()
     {
         QRandomGenerator random(20261209);
