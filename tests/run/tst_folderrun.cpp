@@ -1,5 +1,6 @@
 #include "base/error.h"
 #include "fs/openfolder.h"
+#include "journal/journalwriter.h"
 #include "names/renamefailures.h"
 #include "run/fieldmodel.h"
 #include "run/folderrun.h"
@@ -7,6 +8,7 @@
 #include "support/caseinsensitive.h"
 #include "support/syscallseam.h"
 #include "support/tagfiles.h"
+#include "walk/foldertree.h"
 
 #include <QTemporaryDir>
 
@@ -57,6 +59,52 @@ private slots:
         m_model.setCheck1(FieldModel::Album, 0);
         m_model.setCheck1(FieldModel::Year, 0);
         m_model.setFailCount(7);
+    }
+
+    // A journal that stops being written (the state disk full) is said in the report with its
+    // reason; the renames go on, and the ones made stay.
+    void journalFailureIsReported()
+    {
+        for (int i = 0; i < 3; ++i)
+            add(QStringLiteral("%1.mp3").arg(i), {"Song " + QByteArray::number(i), "Nova"});
+        qputenv("XDG_STATE_HOME", m_dir->filePath(QStringLiteral("state")).toUtf8());
+        QString error;
+        const auto journal =
+            JournalWriter::create(JournalKind::Run, QFile::encodeName(folder()), error);
+        QVERIFY2(journal, qPrintable(error));
+        const testing::SeamGuard seam;
+        Sys.write = [](int, const void*, size_t) -> ssize_t {
+            errno = ENOSPC;
+            return -1;
+        };
+        m_model.setFolderPath(folder());
+        FolderRunOptions options;
+        options.journal = journal.get();
+        const FolderReport report = RenameFolder(m_model, options);
+        QCOMPARE(report.journalFailure, SystemReason(ENOSPC));
+        QCOMPARE(report.renamed, 3);
+    }
+
+    // The second pass over the names refused for a character renames only the files the first
+    // saw: one written to since stays, with its reason; the others get their names.
+    void secondPassRenamesOnlyTheFilesSeen()
+    {
+        add(QStringLiteral("1.mp3"), {"Thunderstruck", "AC/DC"});
+        add(QStringLiteral("2.mp3"), {"Numb/Encore", "Jay"});
+        m_model.setFolderPath(folder());
+        const OpenFolder root(folder());
+        const FolderReport first = RenameTree(m_model, root, WalkFolder(root, false));
+        QCOMPARE(int(first.replaceable.size()), 2);
+        {
+            // Its audio written to, its tag as it was.
+            QFile changed(m_dir->filePath(QStringLiteral("2.mp3")));
+            QVERIFY(changed.open(QIODevice::ReadWrite) && changed.write("x") == 1);
+        }
+        const FolderReport second = RenameReplaceable(m_model, root, first, {});
+        QCOMPARE(second.renamed, 1);
+        QCOMPARE(int(second.notRenamed.size()), 1);
+        QCOMPARE(Reason(second.notRenamed.front().outcome), Reason({&RenameFailure::FileChanged, 0}));
+        QCOMPARE(names(), (QStringList{"2.mp3", "AC-DC_Thunderstruck.mp3"}));
     }
 
     void emptyFolderIsDone()
