@@ -1,4 +1,5 @@
 #include "base/error.h"
+#include "fs/folderlock.h"
 #include "fs/openfolder.h"
 #include "journal/journalwriter.h"
 #include "names/renamefailures.h"
@@ -103,8 +104,39 @@ private slots:
         const FolderReport second = RenameReplaceable(m_model, root, first, {});
         QCOMPARE(second.renamed, 1);
         QCOMPARE(int(second.notRenamed.size()), 1);
-        QCOMPARE(Reason(second.notRenamed.front().outcome), Reason({&RenameFailure::FileChanged, 0}));
+        QCOMPARE(Reason(second.notRenamed.front().outcome),
+                 Reason({&RenameFailure::FileChanged, 0}));
         QCOMPARE(names(), (QStringList{"2.mp3", "AC-DC_Thunderstruck.mp3"}));
+    }
+
+    // A tree run holds its root's lock to its end, however many folders it has left behind:
+    // another Sorvane asking for the root while the run is in a subfolder finds it held.
+    void rootHeldWhileInSubfolders()
+    {
+        add(QStringLiteral("a.mp3"), {"A", "Nova"});
+        for (const char* sub : {"one", "two"}) {
+            QVERIFY(QDir(folder()).mkdir(QLatin1String(sub)));
+            add(QLatin1String(sub) + QStringLiteral("/b.mp3"), {"B", "Nova"});
+        }
+        struct AskForTheRoot : RunObserver {
+            QString root;
+            QStringList held;
+            bool proceed(int file, const FolderTree& files) override
+            {
+                const OpenFolder open(root);
+                FolderLock lock;
+                int error = 0;
+                if (FolderLock::take(open.fd(), lock, error) == FolderLock::Taken::Held)
+                    held << files.displayPath(file);
+                return true;
+            }
+        } asker;
+        asker.root = folder();
+        m_model.setFolderPath(folder());
+        const OpenFolder root(folder());
+        const FolderReport report = RenameTree(m_model, root, WalkFolder(root, true), {&asker});
+        QCOMPARE(report.renamed, 3);
+        QCOMPARE(asker.held, (QStringList{"a.mp3", "one/b.mp3", "two/b.mp3"}));
     }
 
     void emptyFolderIsDone()
