@@ -8,10 +8,10 @@
 #include "journal/undo.h"
 #include "run/fieldmodel.h"
 #include "run/folderrun.h"
-#include "walk/foldertree.h"
 #include "support/caseinsensitive.h"
 #include "support/syscallseam.h"
 #include "support/tagfiles.h"
+#include "walk/foldertree.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -557,6 +557,30 @@ private slots:
         QCOMPARE(ListRuns().front().state, RunInfo::State::Undone);
     }
 
+    // A change of letter case taken back on a FAT-like drive that fails midway, the file stuck
+    // under its name aside: the undo says where the file is, and the next undo, the drive well
+    // again, gives it its old name.
+    void fileLeftAsideIsSaidWhereItIs()
+    {
+        add("nova_one.mp3", {"One", "Nova"});
+        const Contents before = contents(m_music->path());
+        const testing::SeamGuard seam;
+        testing::CaseInsensitiveSeam::install();
+        journaledRun(m_music->path());
+        QCOMPARE(contents(m_music->path()).keys(), QList<QByteArray>{"Nova_One.mp3"});
+        testing::CaseInsensitiveSeam::failMovesFromAside();
+        const UndoReport failed = undoNewest();
+        QCOMPARE(failed.notGivenBack, 1);
+        const QList<QByteArray> now = contents(m_music->path()).keys();
+        QCOMPARE(now.size(), 1);
+        QVERIFY2(now.first().startsWith("sorvane-"), now.first().constData());
+        QCOMPARE(failed.lines.size(), std::size_t(1));
+        QCOMPARE(failed.lines.front().from, now.first());
+        testing::CaseInsensitiveSeam::install();
+        QVERIFY(undoNewest().allBack());
+        QCOMPARE(contents(m_music->path()), before);
+    }
+
     // With no room for the undo's records, that is known before anything moves.
     void fullStateDisk()
     {
@@ -631,8 +655,8 @@ private slots:
         // The journal, made to say a kill left a reservation one folder up.
         QFile journal(newestJournal());
         QByteArray bytes = testing::readFile(journal.fileName());
-        bytes.replace("end\tcomplete\t1\n", "reserve\t0\t../" +
-                                                 QFile::encodeName(QFileInfo(outside).fileName()) + '\n');
+        bytes.replace("end\tcomplete\t1\n",
+                      "reserve\t0\t../" + QFile::encodeName(QFileInfo(outside).fileName()) + '\n');
         QVERIFY(journal.open(QIODevice::WriteOnly | QIODevice::Truncate));
         journal.write(bytes);
         journal.close();
