@@ -88,47 +88,39 @@ QString JournalPathForId(const QString& id)
 
 FileDescriptor OpenJournal(const QString& path, bool write, QString& error)
 {
+    const auto refused = [&error](const QString& why) {
+        error = why;
+        return FileDescriptor();
+    };
     const QFileInfo file(path);
     const QString folder = JournalFolder();
-    if (QDir::cleanPath(file.path()) != folder) {
-        error = QStringLiteral("журнал %1 не в папке журналов %2")
-                    .arg(QuotedPath(path), QuotedPath(folder));
-        return FileDescriptor();
-    }
+    if (QDir::cleanPath(file.path()) != folder)
+        return refused(QStringLiteral("журнал %1 не в папке журналов %2")
+                           .arg(QuotedPath(path), QuotedPath(folder)));
     const FileDescriptor dir(Sys.openat(AT_FDCWD, QFile::encodeName(folder).constData(),
                                         O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
     struct stat info = {};
-    if (!dir.isOpen() || Sys.fstat(dir.get(), &info) != 0) {
-        error = QStringLiteral("не удалось открыть папку журналов %1: %2")
-                    .arg(QuotedPath(folder), SystemReason(errno));
-        return FileDescriptor();
-    }
-    if (!isPrivate(info)) {
-        error = QStringLiteral("папка журналов %1 принадлежит другому пользователю или открыта "
-                               "для записи другим")
-                    .arg(QuotedPath(folder));
-        return FileDescriptor();
-    }
+    if (!dir.isOpen() || Sys.fstat(dir.get(), &info) != 0)
+        return refused(QStringLiteral("не удалось открыть папку журналов %1: %2")
+                           .arg(QuotedPath(folder), SystemReason(errno)));
+    if (!isPrivate(info))
+        return refused(QStringLiteral("папка журналов %1 принадлежит другому пользователю или "
+                                      "открыта для записи другим")
+                           .arg(QuotedPath(folder)));
     const int flags = (write ? O_RDWR | O_APPEND : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     FileDescriptor fd(
         Sys.openat(dir.get(), QFile::encodeName(file.fileName()).constData(), flags, 0));
-    if (!fd.isOpen()) {
-        error = errno == ELOOP
-                    ? QStringLiteral("журнал %1 — символьная ссылка").arg(QuotedPath(path))
-                    : QStringLiteral("не удалось открыть журнал %1: %2")
-                          .arg(QuotedPath(path), SystemReason(errno));
-        return FileDescriptor();
-    }
-    if (Sys.fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        error = QStringLiteral("журнал %1 — не обычный файл").arg(QuotedPath(path));
-        return FileDescriptor();
-    }
-    if (!isPrivate(info)) {
-        error = QStringLiteral("журнал %1 принадлежит другому пользователю или открыт для "
-                               "записи другим")
-                    .arg(QuotedPath(path));
-        return FileDescriptor();
-    }
+    if (!fd.isOpen())
+        return refused(errno == ELOOP
+                           ? QStringLiteral("журнал %1 — символьная ссылка").arg(QuotedPath(path))
+                           : QStringLiteral("не удалось открыть журнал %1: %2")
+                                 .arg(QuotedPath(path), SystemReason(errno)));
+    if (Sys.fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return refused(QStringLiteral("журнал %1 — не обычный файл").arg(QuotedPath(path)));
+    if (!isPrivate(info))
+        return refused(QStringLiteral("журнал %1 принадлежит другому пользователю или открыт "
+                                      "для записи другим")
+                           .arg(QuotedPath(path)));
     return fd;
 }
 

@@ -113,18 +113,18 @@ void AppendEntryLine(std::string& out, int number, QByteArrayView folder, QByteA
     out += '\t';
     appendName(out, folder, newName);
     out += '\t';
-    if (identity.inode < 0)
-        out += '-';
-    else
-        appendNumber(out, identity.inode);
-    out += '\t';
+    // What the drive does not keep is written "-".
+    const auto appendKept = [&out](qint64 value) {
+        if (value < 0)
+            out += '-';
+        else
+            appendNumber(out, value);
+        out += '\t';
+    };
+    appendKept(identity.inode);
     appendNumber(out, identity.size);
     out += '\t';
-    if (identity.modified < 0)
-        out += '-';
-    else
-        appendNumber(out, identity.modified);
-    out += '\t';
+    appendKept(identity.modified);
     char digest[17];
     const auto end = std::to_chars(digest, digest + 16, identity.digest, 16).ptr;
     out.append(std::size_t(16 - (end - digest)), '0');
