@@ -327,6 +327,42 @@ private slots:
             QTest::newRow(qPrintable(driveName(drive))) << drive;
     }
 
+    void treeRunUndoneOnEachDrive_data() { killedRunIsRestored_data(); }
+
+    // A run over a tree on each kind of drive, subfolders' moves journaled by their folder: its
+    // journal reads back whole, and undo gives every file its old name in its own folder.
+    void treeRunUndoneOnEachDrive()
+    {
+        QFETCH(Drive, drive);
+        const QString root = m_music->path(), sub = m_music->filePath(QStringLiteral("sub"));
+        QVERIFY(QDir(root).mkdir(QStringLiteral("sub")));
+        add("x1.mp3", {"One", "Nova"});
+        for (const auto& [name, title] :
+             {std::pair{"nova_two.mp3", "Two"}, {"x3.mp3", "Three"}, {"x4.mp3", "Four"}})
+            QVERIFY(testing::writeFile(sub + QLatin1Char('/') + QLatin1String(name),
+                                       testing::mp3Bytes({title, "Nova"}, 300, name[1])));
+        const Contents rootBefore = contents(root), subBefore = contents(sub);
+        const testing::SeamGuard seam;
+        installDrive(drive);
+        {
+            MemoryFieldModel model;
+            model.setFolderPath(root);
+            QString error;
+            const auto journal = JournalWriter::create(
+                JournalKind::Run, QFile::encodeName(QDir::cleanPath(root)), error);
+            FolderRunOptions options;
+            options.journal = journal.get();
+            const OpenFolder open(root);
+            QCOMPARE(RenameTree(model, open, WalkFolder(open, true), options).renamed, 4);
+        }
+        QCOMPARE(contents(sub).keys(),
+                 (QList<QByteArray>{"Nova_Four.mp3", "Nova_Three.mp3", "Nova_Two.mp3"}));
+        const UndoReport report = undoNewest();
+        QVERIFY2(report.allBack(), qPrintable(reasons(report).join('\n')));
+        QCOMPARE(contents(root), rootBefore);
+        QCOMPARE(contents(sub), subBefore);
+    }
+
     // A run killed after any one of its steps, the journal's last write ahead in place: undoing
     // from its journal puts every file back under its one old name, with nothing of Sorvane's
     // left. Every step is tried, from the first until the run ends of itself.
