@@ -317,12 +317,30 @@ private slots:
     // An end line the writer was killed in the middle of is no end: the run was interrupted.
     void tornEndLine()
     {
-        const QString path = writeJournal(Head + entry(0, "a.mp3", "b.mp3") + "end\tcomplete\t1");
-        Journal journal;
+        // Cut anywhere in the line, down to its first byte.
+        for (const QByteArray& torn : {QByteArray("end\tcomplete\t1"), QByteArray("e")}) {
+            const QString path = writeJournal(Head + entry(0, "a.mp3", "b.mp3") + torn);
+            Journal journal;
+            QString error;
+            QVERIFY2(ReadJournal(path, journal, error), qPrintable(error));
+            QVERIFY(!journal.complete && journal.cutLine);
+            QVERIFY(!SummarizeJournal(path).head.complete);
+        }
+    }
+
+    // A mark that does not reach the disk is no mark: closing says so, with the system's code.
+    void markNotSyncedIsAFailure()
+    {
         QString error;
-        QVERIFY2(ReadJournal(path, journal, error), qPrintable(error));
-        QVERIFY(!journal.complete && journal.cutLine);
-        QVERIFY(!SummarizeJournal(path).head.complete);
+        auto writer = JournalWriter::create(JournalKind::Run, "/music", error);
+        QVERIFY2(writer, qPrintable(error));
+        const testing::SeamGuard seam;
+        Sys.fsync = [](int) {
+            errno = EIO;
+            return -1;
+        };
+        QVERIFY(!writer->close(0));
+        QCOMPARE(writer->error(), EIO);
     }
 
     // Version 1 journals, as earlier releases wrote them, are still read.
@@ -423,6 +441,17 @@ private slots:
             ::pause();
             ::_exit(0);
         }
+        // Killed on every way out: a child left paused would hold the test's output open.
+        struct Reaper {
+            pid_t pid;
+            ~Reaper()
+            {
+                if (pid <= 0)
+                    return; // reaped already; kill(-1) would reach every process
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
+        } reaper{child};
         char byte;
         QCOMPARE(::read(ready[0], &byte, 1), ssize_t(1));
         const QString theirs = newestJournal();
@@ -431,6 +460,7 @@ private slots:
         QVERIFY(probes > 0);
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
+        reaper.pid = 0;
         QVERIFY(!IsJournalLive(theirs));
     }
 
