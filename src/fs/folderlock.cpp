@@ -79,21 +79,23 @@ Place lockPlace()
             false};
 }
 
-// Opened once and kept: a tree run takes a lock for each of thousands of folders.
+// Opened once and kept: a tree run takes a lock for each of thousands of folders, and looking
+// for the place again (a stat of the runtime folder) was a tenth of a folder's cost. Looked for
+// again only when XDG_RUNTIME_DIR changes, as between tests.
 std::shared_ptr<const FileDescriptor> openLockFolder(int& error)
 {
     static std::mutex mutex;
-    static QString openedFor;
+    static QByteArray openedFor;
     static std::shared_ptr<const FileDescriptor> folder;
     const std::lock_guard<std::mutex> lock(mutex);
-    const QString path = LockFolderPath();
-    if (!folder || path != openedFor) {
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (!folder || runtime != openedFor) {
         const Place place = lockPlace();
         FileDescriptor fd = openPrivate(place.base, place.components, place.checkBase, error);
         if (!fd.isOpen())
             return nullptr;
         folder = std::make_shared<const FileDescriptor>(std::move(fd));
-        openedFor = path;
+        openedFor = runtime;
     }
     return folder;
 }
