@@ -237,7 +237,8 @@ private:
         add("x5.mp3", {"Five", "Nova"});
     }
 
-    static void journaledRun(const QString& folder)
+    // A journaled run over the folder, and over its subfolders where asked.
+    static FolderReport journaledRun(const QString& folder, bool subfolders = false)
     {
         MemoryFieldModel model;
         model.setFolderPath(folder);
@@ -247,7 +248,8 @@ private:
         FolderRunOptions options;
         options.journal = journal.get();
         options.readAhead = false;
-        RenameFolder(model, options);
+        const OpenFolder root(folder);
+        return RenameTree(model, root, WalkFolder(root, subfolders), options);
     }
 
     // Work in a child process, as another program run would do it; how the child ended.
@@ -344,17 +346,7 @@ private slots:
         const Contents rootBefore = contents(root), subBefore = contents(sub);
         const testing::SeamGuard seam;
         installDrive(drive);
-        {
-            MemoryFieldModel model;
-            model.setFolderPath(root);
-            QString error;
-            const auto journal = JournalWriter::create(
-                JournalKind::Run, QFile::encodeName(QDir::cleanPath(root)), error);
-            FolderRunOptions options;
-            options.journal = journal.get();
-            const OpenFolder open(root);
-            QCOMPARE(RenameTree(model, open, WalkFolder(open, true), options).renamed, 4);
-        }
+        QCOMPARE(journaledRun(root, true).renamed, 4);
         QCOMPARE(contents(sub).keys(),
                  (QList<QByteArray>{"Nova_Four.mp3", "Nova_Three.mp3", "Nova_Two.mp3"}));
         const UndoReport report = undoNewest();
