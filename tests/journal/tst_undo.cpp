@@ -273,6 +273,23 @@ private:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
+    // A run in a child on a drive with neither RENAME_NOREPLACE nor hard links, killed at the
+    // music's rename over the empty reservation it made (not at the journal's own rename); how
+    // the child ended.
+    static int runKilledOverItsReservation(const QString& folder)
+    {
+        return inChild([&] {
+            Sys.renameat2 = testing::refuseNoReplaceFlag;
+            Sys.linkat = testing::refuseHardLink;
+            Sys.renameat = [](int fd, const char* from, int td, const char* to) {
+                if (QByteArray(to).endsWith(".mp3"))
+                    ::_exit(9);
+                return ::renameat(fd, from, td, to);
+            };
+            journaledRun(folder);
+        });
+    }
+
 private slots:
     void init()
     {
@@ -521,18 +538,7 @@ private slots:
     {
         add("x1.mp3", {"One", "Nova"});
         const QString folder = m_music->path();
-        QCOMPARE(inChild([&] {
-                     Sys.renameat2 = testing::refuseNoReplaceFlag;
-                     Sys.linkat = testing::refuseHardLink;
-                     // Killed at the music's rename, not at the journal's own.
-                     Sys.renameat = [](int fd, const char* from, int td, const char* to) {
-                         if (QByteArray(to).endsWith(".mp3"))
-                             ::_exit(9);
-                         return ::renameat(fd, from, td, to);
-                     };
-                     journaledRun(folder);
-                 }),
-                 9);
+        QCOMPARE(runKilledOverItsReservation(folder), 9);
         const Contents killed = contents(m_music->path());
         QVERIFY(killed.contains("Nova_One.mp3"));
         QCOMPARE(killed.value("Nova_One.mp3"), QByteArray()); // the empty reservation
@@ -744,17 +750,7 @@ private slots:
     {
         add("x1.mp3", {"One", "Nova"});
         const QString folder = m_music->path();
-        QCOMPARE(inChild([&] {
-                     Sys.renameat2 = testing::refuseNoReplaceFlag;
-                     Sys.linkat = testing::refuseHardLink;
-                     Sys.renameat = [](int fd, const char* from, int td, const char* to) {
-                         if (QByteArray(to).endsWith(".mp3"))
-                             ::_exit(9);
-                         return ::renameat(fd, from, td, to);
-                     };
-                     journaledRun(folder);
-                 }),
-                 9);
+        QCOMPARE(runKilledOverItsReservation(folder), 9);
         // Another program wrote into the empty reservation meanwhile.
         const QString reserved = m_music->filePath(QStringLiteral("Nova_One.mp3"));
         QFile file(reserved);
