@@ -233,8 +233,8 @@ private slots:
 
     // Two runs on one folder, the second started at a random moment while the first is still
     // renaming, as two windows or a window and a terminal would: no song is lost or replaced,
-    // every song's bytes are there exactly once, and the second run is refused whole while the
-    // first holds the folder.
+    // every song's bytes are there exactly once, and a run is refused whole while the other holds
+    // the folder.
     void twoRunsAtOnce()
     {
         QFETCH(int, kind);
@@ -262,15 +262,19 @@ private slots:
             const Contents after = contents(folder);
             QCOMPARE(songs(after), songs(before));
             QCOMPARE(after.size(), before.size());
-            QVERIFY2(a.code == 1 || a.code == 0, a.err.constData());
-            if (b.code == 2) {
-                QVERIFY2(b.err.contains(Held), b.err.constData());
-                ++refused;
-            } else {
-                QVERIFY2(b.code <= 1, b.err.constData());
+            // Started a moment apart, either may reach the folder's lock first (a process's
+            // start-up varies by more than the wait): the other is refused whole, never both.
+            QVERIFY2(a.code != 2 || b.code != 2, (a.err + b.err).constData());
+            for (const Program::Ended* run : {&a, &b}) {
+                if (run->code == 2) {
+                    QVERIFY2(run->err.contains(Held), run->err.constData());
+                    ++refused;
+                } else {
+                    QVERIFY2(run->code <= 1, run->err.constData());
+                }
             }
         }
-        qInfo("%d of %d second runs refused while the first held the folder", refused, rounds);
+        qInfo("%d of %d runs refused while the other held the folder", refused, rounds);
         const QString fault = mount.unmountAndCheck();
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
     }
