@@ -35,6 +35,9 @@ SystemCalls RealSystemCalls()
     calls.inotify_add_watch = ::inotify_add_watch;
     calls.read = ::read;
     calls.flock = ::flock;
+    calls.lockRange = [](int fd, int command, struct flock* range) {
+        return ::fcntl(fd, command, range);
+    };
     calls.mkdirat = ::mkdirat;
     calls.utimensat = ::utimensat;
     calls.fallocate = ::fallocate;

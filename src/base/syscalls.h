@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/types.h>
@@ -35,6 +36,8 @@ struct SystemCalls {
     int (*inotify_add_watch)(int fd, const char* path, uint32_t mask);
     ssize_t (*read)(int fd, void* buffer, size_t count);
     int (*flock)(int fd, int operation);
+    // fcntl's record locks: F_OFD_SETLK and the like.
+    int (*lockRange)(int fd, int command, struct flock* range);
     int (*mkdirat)(int dir, const char* name, mode_t mode);
     int (*utimensat)(int dir, const char* name, const struct timespec times[2], int flags);
     int (*fallocate)(int fd, int mode, off_t offset, off_t length);

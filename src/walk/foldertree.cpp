@@ -190,7 +190,7 @@ private:
         }
         // Another Sorvane's folder is left alone, with everything below it.
         FolderLock lock;
-        switch (FolderLock::take(child->fd(), lock, error)) {
+        switch (FolderLock::take(identity.device, identity.inode, lock, error)) {
         case FolderLock::Taken::Yes:
             break;
         case FolderLock::Taken::Held:
