@@ -204,6 +204,12 @@ JournalSummary SummarizeJournal(const QString& path)
     QByteArrayView line;
     tail.next(line); // what is left of the line the tail began in
     for (LineReader::Got got; (got = tail.next(line)) == LineReader::Got::Line;) {
+        // Most of the tail is entries: only a mark's line is split, as every run reads the tails
+        // of all kept journals before it starts.
+        const qsizetype tab = line.indexOf('\t');
+        const QByteArrayView first = tab < 0 ? line : line.first(tab);
+        if (first != "end" && first != "undo" && first != "undone")
+            continue;
         const QList<QByteArray> fields =
             QByteArray::fromRawData(line.data(), line.size()).split('\t');
         const QByteArray& word = fields.first();

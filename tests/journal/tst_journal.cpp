@@ -314,6 +314,47 @@ private slots:
         QCOMPARE(journal.entries.front().asides, (std::vector<QByteArray>{"sorvane-9-0.mp3"}));
     }
 
+    // A journal too large to read whole at start is summed up from its head and its last lines:
+    // the summary says what reading it whole says, and reads it whole only when the run did not
+    // end, for the question about it.
+    void largeJournalSummedUpAsReadWhole_data()
+    {
+        QTest::addColumn<QByteArray>("marks");
+        QTest::addColumn<bool>("readWhole");
+        QTest::newRow("complete") << QByteArray("end\tcomplete\t400\n") << false;
+        QTest::newRow("undo started")
+            << QByteArray("end\tcomplete\t400\nundo\tstarted\t5\n") << false;
+        QTest::newRow("undone") << QByteArray("end\tcomplete\t400\nundo\tstarted\t5\nundone\t6\n")
+                                << false;
+        QTest::newRow("undone, then undo again")
+            << QByteArray("end\tcomplete\t400\nundo\tstarted\t5\nundone\t6\nundo\tstarted\t7\n")
+            << false;
+        QTest::newRow("interrupted") << QByteArray() << true;
+        QTest::newRow("interrupted, dismissed") << QByteArray("end\tdismissed\n") << true;
+    }
+    void largeJournalSummedUpAsReadWhole()
+    {
+        QFETCH(QByteArray, marks);
+        QFETCH(bool, readWhole);
+        QByteArray bytes = Head;
+        for (int i = 0; i < 400; ++i)
+            bytes += entry(i, "track" + QByteArray::number(i) + ".mp3", "end.mp3");
+        QVERIFY(bytes.size() > 32 * 1024); // past what is read whole at once
+        const QString path = writeJournal(bytes + marks);
+        Journal whole;
+        QString error;
+        QVERIFY2(ReadJournal(path, whole, error), qPrintable(error));
+        const JournalSummary summary = SummarizeJournal(path);
+        QVERIFY2(!summary.refused, qPrintable(summary.reason));
+        QCOMPARE(summary.head.complete, whole.complete);
+        QCOMPARE(summary.head.renamed, whole.renamed);
+        QCOMPARE(summary.head.dismissed, whole.dismissed);
+        QCOMPARE(summary.head.undoStarted, whole.undoStarted);
+        QCOMPARE(summary.head.undone, whole.undone);
+        QCOMPARE(summary.head.folder, QByteArray("/music"));
+        QCOMPARE(summary.entries, readWhole ? 400 : -1);
+    }
+
     // An end line the writer was killed in the middle of is no end: the run was interrupted.
     void tornEndLine()
     {
