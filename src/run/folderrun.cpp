@@ -139,7 +139,6 @@ private:
     void plan(TagReader& reader, int first, int end)
     {
         const FolderTree& files = tree();
-        const DriveTraits& traits = m_root.traits();
         m_batch.assign(std::size_t(end - first), Planned());
         m_batchFirst = first;
         for (int file = first; file < end; ++file) {
@@ -167,9 +166,7 @@ private:
             }
             const TagBytes& bytes = read.bytes;
             planned.modified = bytes.modified;
-            planned.identity =
-                IdentityOf(bytes.size, bytes.modified, qint64(bytes.inode),
-                           QByteArrayView(bytes.tail.data(), bytes.tailSize), traits);
+            planned.identity = read.identity;
             planned.tag = std::move(read);
             // A second pass renames only the file the first one saw.
             if (m_options.expected &&

@@ -114,6 +114,11 @@ TagRead TagReader::read(FolderChain& chain, int& folder, const OpenFolder*& open
         read.bytes.size = scratch.size;
         read.bytes.modified = scratch.modified;
         read.bytes.inode = scratch.inode;
+        // The folder's drive is the root's: the walk enters no other.
+        if (read.outcome.ok())
+            read.identity =
+                IdentityOf(scratch.size, scratch.modified, qint64(scratch.inode),
+                           QByteArrayView(scratch.tail.data(), scratch.tailSize), m_root.traits());
     }
     return read;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/error.h"
+#include "fs/fileidentity.h"
 #include "tag/tagbytes.h"
 #include "tag/tagtext.h"
 
@@ -26,6 +27,7 @@ struct TagRead {
     Outcome outcome;
     TagBytes bytes; // the last 128 bytes and the stat identity; no frames
     TagText tag;
+    FileIdentity identity; // as the journal keeps it, worked out by the reader
 };
 
 // Gives the tree's tags in order, each read in its own folder, reopened as the renaming thread

@@ -1044,6 +1044,7 @@ private slots:
         m_dialogs->answers.enqueue(Answer::Yes); // take the run back
         m_dialogs->answers.enqueue(Answer::No);  // not without records
         QTest::keySequence(m_window.get(), QKeySequence::Undo);
+        QVERIFY(!m_dialogs->questions.isEmpty());
         QVERIFY2(m_dialogs->questions.last().startsWith(QStringLiteral("Журнал отмены не записан")),
                  qPrintable(m_dialogs->questions.last()));
         QCOMPARE(folderEntries(), renamed);
