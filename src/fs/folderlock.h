@@ -12,9 +12,9 @@ namespace sorvane
 // One Sorvane at a time in a folder. A run, an undo and a single rename hold the lock of every
 // folder they rename in, from before they list it until their last rename and repair there: a
 // lock of one byte, at the open folder's inode number, in a file of the user's runtime folder
-// named after its device. Device and inode stay the same while the folder is open, even on FUSE
-// drives that number inodes by path. It keeps
-// out the same user's other Sorvane processes on this machine, not other users or machines.
+// named after its device and the inode's low bits. Device and inode stay the same while the
+// folder is open, even on FUSE drives that number inodes by path. It keeps out the same user's
+// other Sorvane processes on this machine, not other users or machines.
 class FolderLock
 {
 public:

@@ -207,12 +207,11 @@ JournalSummary SummarizeJournal(const QString& path)
         // Most of the tail is entries: only a mark's line is split, as every run reads the tails
         // of all kept journals before it starts.
         const qsizetype tab = line.indexOf('\t');
-        const QByteArrayView first = tab < 0 ? line : line.first(tab);
-        if (first != "end" && first != "undo" && first != "undone")
+        const QByteArrayView word = tab < 0 ? line : line.first(tab);
+        if (word != "end" && word != "undo" && word != "undone")
             continue;
         const QList<QByteArray> fields =
             QByteArray::fromRawData(line.data(), line.size()).split('\t');
-        const QByteArray& word = fields.first();
         if (word == "end" && fields.size() == 3 && fields[1] == "complete") {
             head.complete = true;
             head.renamed = fields[2].toInt();
