@@ -154,9 +154,16 @@ void TagReader::readerLoop()
     int sinceSample = 0;
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_roomMade.wait(lock, [this] {
-            return m_stop || m_claimed >= m_total || m_claimed < m_taken + m_window;
-        });
+        if (!(m_stop || m_claimed >= m_total || m_claimed < m_taken + m_window)) {
+            // The window is full: woken once a run of slots is free, not for each, or the
+            // renaming thread and the readers would wake each other once a file.
+            ++m_roomWaiters;
+            m_roomMade.wait(lock, [this] {
+                return m_stop || m_claimed >= m_total ||
+                       m_claimed + roomRun() <= m_taken + m_window;
+            });
+            --m_roomWaiters;
+        }
         if (m_stop || m_claimed >= m_total)
             return;
         const int file = m_claimed++;
@@ -213,7 +220,7 @@ TagRead TagReader::next(int file)
         // Woken once a run of files is ready, not for each: a wake-up costs more than a read
         // from the page cache, and the readers are behind anyway. Never past the window's end,
         // which the readers cannot fill beyond until this file is taken.
-        m_wakeAt = std::min(m_total, file + std::min(WakeAfter, m_window));
+        m_wakeAt = std::min(m_total, file + roomRun());
         m_waiting = true;
         m_slotFilled.wait(lock, [&] { return m_ready >= m_wakeAt; });
         m_waiting = false;
@@ -221,8 +228,10 @@ TagRead TagReader::next(int file)
     TagRead tag = std::move(m_slots[slot]);
     m_filled[slot] = 0;
     ++m_taken;
+    const bool wake = m_roomWaiters > 0 && m_claimed + roomRun() <= m_taken + m_window;
     lock.unlock();
-    m_roomMade.notify_one();
+    if (wake)
+        m_roomMade.notify_all();
     return tag;
 }
 

@@ -5,6 +5,7 @@
 #include "tag/tagbytes.h"
 #include "tag/tagtext.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -81,6 +82,9 @@ private:
                        int file, TagBytes& scratch, bool& slow) const;
     void readerLoop();
     void addReader(); // with the lock held
+    // How many free slots wake a reader waiting for room, and how many ready files wake the
+    // renaming thread.
+    int roomRun() const { return std::min(WakeAfter, m_window); }
 
     const OpenFolder& m_root;
     const FolderTree& m_tree;
@@ -105,6 +109,7 @@ private:
     int m_ready = 0;   // files read in order from the first, handed over or not
     int m_wakeAt = 0;  // the renaming thread waits until this many are ready
     bool m_waiting = false;
+    int m_roomWaiters = 0;             // readers waiting for the window to move on
     int m_unpreempted = 0;             // reads since the first reader was last seen preempted
     int m_cores = 1;                   // the cores this process may run on
     std::array<bool, Judged> m_slow{}; // the last reads, as a ring

@@ -150,6 +150,39 @@ private slots:
         QVERIFY2(readers >= 3, qPrintable(QString::number(readers)));
     }
 
+    // A renaming thread slower than the readers keeps the window full. The readers then wait for
+    // a run of free slots, not one: woken for each file taken, they would cost the renaming
+    // thread a wake-up a file, more than the read itself.
+    void aFullWindowWakesReadersPerRun()
+    {
+        static std::atomic<int> wakeUps{0};
+        wakeUps = 0;
+        const testing::SeamGuard seam;
+        Sys.pread = [](int fd, void* buffer, size_t count, off_t offset) -> ssize_t {
+            // A reader's read after it sat idle for longer than any read takes: it was woken.
+            using Clock = std::chrono::steady_clock;
+            thread_local Clock::time_point lastRead = Clock::now();
+            if (Clock::now() - lastRead > std::chrono::microseconds(1500))
+                ++wakeUps;
+            const ssize_t done = ::pread(fd, buffer, count, offset);
+            lastRead = Clock::now();
+            return done;
+        };
+        const OpenFolder root(m_dir.path());
+        const FolderTree tree = WalkFolder(root, false);
+        constexpr int Window = 64, Files = 400;
+        {
+            TagReader reader(root, tree, true, Window);
+            for (int file = 0; file < Files; ++file) {
+                QThread::usleep(2000);
+                QVERIFY(reader.next(file).outcome.ok());
+            }
+        }
+        // Woken per file, the readers would be woken some 330 times; per run of WakeAfter, 10.
+        const int runs = (Files - Window) / TagReader::WakeAfter;
+        QVERIFY2(wakeUps <= 3 * runs, qPrintable(QString::number(wakeUps)));
+    }
+
     // However small the window and however the readers and the renaming thread take turns,
     // every file comes once, in order, with its own tag; a reader given up halfway lets its
     // threads go. Run under ThreadSanitizer too, where a slot touched outside the lock shows.
