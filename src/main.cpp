@@ -1,7 +1,7 @@
 #include "base/openfiles.h"
 #include "cli/clistart.h"
 #include "cli/commandline.h"
-#include "ui/startup.h"
+#include "cli/windowlaunch.h"
 
 #include <QString>
 
@@ -18,7 +18,8 @@ void print(std::FILE* stream, const QString& text)
 
 } // namespace
 
-// The window, or a run from a terminal; help and version need neither a display nor Qt's start.
+// A run from a terminal, or the window's program in this one's place; help and version need
+// neither a display nor Qt's start.
 int main(int argc, char* argv[])
 {
     sorvane::RaiseOpenFileLimit();
@@ -43,5 +44,5 @@ int main(int argc, char* argv[])
     case sorvane::CommandLine::Window:
         break;
     }
-    return sorvane::StartUp(argc, argv, command.file);
+    return sorvane::LaunchWindow(argv);
 }

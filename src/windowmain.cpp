@@ -1,0 +1,23 @@
+#include "base/openfiles.h"
+#include "cli/commandline.h"
+#include "ui/startup.h"
+
+#include <QStringList>
+
+#include <cstdio>
+
+// The window's program, which the command line starts in its own place: it takes what the
+// window takes, a file to open.
+int main(int argc, char* argv[])
+{
+    sorvane::RaiseOpenFileLimit();
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const sorvane::CommandLine command = sorvane::ParseCommandLine(arguments);
+    if (command.action != sorvane::CommandLine::Window) {
+        std::fputs("sorvane-window: only shows the window; run sorvane for the rest.\n", stderr);
+        return 2;
+    }
+    return sorvane::StartUp(argc, argv, command.file);
+}
