@@ -198,6 +198,7 @@ QString TagTextDecoder::decode(QByteArrayView bytes) const
 QByteArray TagTextDecoder::encode(QStringView text, char replacement) const
 {
     QByteArray bytes;
+    bytes.reserve(text.size()); // a byte a character in a single-byte page
     const auto put = [&](bool held, QByteArrayView encoded) {
         if (held)
             bytes += encoded;

@@ -63,9 +63,19 @@ void replaceLoneSurrogates(QString& text)
     }
 }
 
+bool hasSurrogate(const QString& text)
+{
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.isSurrogate(); });
+}
+
 // A field of the other tag, decoded: its values, Unicode or in the file's page.
 QStringList valuesOf(const FrameText& field, const TagTextDecoder& page)
 {
+    // Most fields are Unicode values with nothing to mend: shared as they are, not copied.
+    if (field.eightBit.isEmpty() &&
+        std::none_of(field.values.cbegin(), field.values.cend(),
+                     [](const QString& value) { return value.isEmpty() || hasSurrogate(value); }))
+        return field.values;
     QStringList values;
     for (QString value : field.values) {
         replaceLoneSurrogates(value);
@@ -135,7 +145,7 @@ RecordPlace recordPlace(const TagBytes& bytes, int field)
 
 QString shownText(const QStringList& values, int field)
 {
-    const QString joined = values.join(QStringLiteral(", "));
+    const QString joined = values.size() == 1 ? values.front() : values.join(QStringLiteral(", "));
     if (field == TagField::Year)
         return YearText(joined);
     if (field == TagField::Genre)

@@ -161,6 +161,54 @@ private slots:
             QCOMPARE(tag.text[i].section(QChar::Null, 0, 0), fields[i]);
     }
 
+    // A frame's values as a field shows them: joined with ", ", empty ones left out, a lone
+    // surrogate made U+FFFD and a pair kept; a year's first four digits of all, a genre's first.
+    void valuesShownAsOneText_data()
+    {
+        QTest::addColumn<QByteArray>("id");
+        QTest::addColumn<char>("encoding");
+        QTest::addColumn<QStringList>("values");
+        QTest::addColumn<QString>("shown");
+        const QChar lone(char16_t(0xD800));
+        const QString pair = QString::fromUtf16(u"\U0001F600");
+        QTest::newRow("one") << QByteArray("TPE1") << '\3' << QStringList{"Nova"} << "Nova";
+        QTest::newRow("two, UTF-8")
+            << QByteArray("TPE1") << '\3' << QStringList{"Nova", "Lune"} << "Nova, Lune";
+        QTest::newRow("two, Latin-1")
+            << QByteArray("TPE1") << '\0' << QStringList{"Nova", "Lune"} << "Nova, Lune";
+        QTest::newRow("an empty one between")
+            << QByteArray("TPE1") << '\3' << QStringList{"Nova", "", "Lune"} << "Nova, Lune";
+        QTest::newRow("an empty one first")
+            << QByteArray("TPE1") << '\2' << QStringList{"", "Lune"} << "Lune";
+        QTest::newRow("a lone surrogate")
+            << QByteArray("TPE1") << '\2' << QStringList{QStringLiteral("A") + lone}
+            << QStringLiteral("A\uFFFD");
+        QTest::newRow("a surrogate pair")
+            << QByteArray("TPE1") << '\2' << QStringList{QStringLiteral("A") + pair}
+            << QStringLiteral("A") + pair;
+        QTest::newRow("a lone surrogate beside a value")
+            << QByteArray("TPE1") << '\2' << QStringList{"Nova", QString(lone)}
+            << QStringLiteral("Nova, \uFFFD");
+        QTest::newRow("years") << QByteArray("TDRC") << '\3' << QStringList{"2001-05-03", "1999"}
+                               << "2001";
+        QTest::newRow("genres") << QByteArray("TCON") << '\3' << QStringList{"17", "Pop"} << "Rock";
+    }
+    void valuesShownAsOneText()
+    {
+        QFETCH(QByteArray, id);
+        QFETCH(char, encoding);
+        QFETCH(QStringList, values);
+        QFETCH(QString, shown);
+        const QList<Frame> frames = {{"TIT2", text(3, QStringLiteral("Blue Sky"))},
+                                     {id, text(encoding, values.join(QChar::Null))}};
+        const TagText tag =
+            ReadTagRecord(file(testing::id3v2Tag(4, frames) + audio()), TagTextDecoder(1252));
+        const int field = id == "TPE1"   ? TagField::Artist
+                          : id == "TDRC" ? TagField::Year
+                                         : TagField::Genre;
+        QCOMPARE(tag.text[field], shown);
+    }
+
     // The blank-title rule sees an ID3v2 or APEv2 title padded with NULs to 30 characters.
     void blankTestTitleIsPadded()
     {
