@@ -198,8 +198,7 @@ TagRead TagReader::next(int file)
 {
     if (!m_ahead) {
         bool slow = false;
-        TagBytes scratch;
-        return readOrFail(*m_chain, m_folder, m_open, m_folderFailure, file, scratch, slow);
+        return readOrFail(*m_chain, m_folder, m_open, m_folderFailure, file, m_scratch, slow);
     }
     const std::size_t slot = std::size_t(file % m_window);
     std::unique_lock<std::mutex> lock(m_mutex);

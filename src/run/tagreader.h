@@ -97,6 +97,7 @@ private:
     int m_folder = -1;
     const OpenFolder* m_open = nullptr;
     Outcome m_folderFailure;
+    TagBytes m_scratch; // every file read into the same buffers
 
     // Reading ahead: all under the one lock.
     mutable std::mutex m_mutex;
