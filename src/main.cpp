@@ -23,10 +23,7 @@ void print(std::FILE* stream, const QString& text)
 int main(int argc, char* argv[])
 {
     sorvane::RaiseOpenFileLimit();
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const sorvane::CommandLine command = sorvane::ParseCommandLine(arguments);
+    const sorvane::CommandLine command = sorvane::ParseCommandLine(argc, argv);
     switch (command.action) {
     case sorvane::CommandLine::Help:
         print(stdout, sorvane::HelpText());

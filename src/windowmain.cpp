@@ -2,8 +2,6 @@
 #include "cli/commandline.h"
 #include "ui/startup.h"
 
-#include <QStringList>
-
 #include <cstdio>
 
 // The window's program, which the command line starts in its own place: it takes what the
@@ -11,10 +9,7 @@
 int main(int argc, char* argv[])
 {
     sorvane::RaiseOpenFileLimit();
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const sorvane::CommandLine command = sorvane::ParseCommandLine(arguments);
+    const sorvane::CommandLine command = sorvane::ParseCommandLine(argc, argv);
     if (command.action != sorvane::CommandLine::Window) {
         std::fputs("sorvane-window: only shows the window; run sorvane for the rest.\n", stderr);
         return 2;

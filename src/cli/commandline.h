@@ -17,13 +17,15 @@ struct CommandLine {
     bool subfolders = false;
     bool dryRun = false;
     bool replaceUnsafe = false; // characters the folder's drive may refuse replaced by the table
-    int codePage = 0; // 8-bit tag text; 0 for the locale's
-    QString error;    // Mistake: what is wrong, for the user
+    int codePage = 0;           // 8-bit tag text; 0 for the locale's
+    QString error;              // Mistake: what is wrong, for the user
 };
 
 // sorvane [FILE] | --folder DIR [--album] [--year] [--subfolders] [--dry-run] [--replace-unsafe]
 // [--codepage NAME] | --runs | --undo [RUN] | --help | --version. Needs no QCoreApplication.
 CommandLine ParseCommandLine(const QStringList& arguments);
+// The same from main's arguments, in the locale's encoding.
+CommandLine ParseCommandLine(int argc, char* argv[]);
 
 // The usage text --help prints.
 QString HelpText();
