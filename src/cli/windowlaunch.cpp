@@ -40,15 +40,18 @@ std::vector<std::string> windowPrograms()
 
 int LaunchWindow(char* argv[])
 {
+    // The last place tried is named where none holds it, else the one that failed.
     const std::vector<std::string> programs = windowPrograms();
+    const std::string* tried = nullptr;
     int error = ENOENT;
     for (const std::string& program : programs) {
+        tried = &program;
         ::execv(program.c_str(), argv);
         error = errno;
         if (error != ENOENT)
             break;
     }
-    std::fprintf(stderr, "sorvane: cannot start the window (%s): %s\n", programs.back().c_str(),
+    std::fprintf(stderr, "sorvane: cannot start the window (%s): %s\n", tried->c_str(),
                  std::strerror(error));
     return 1;
 }

@@ -80,6 +80,14 @@ private slots:
         QVERIFY2(window.err.startsWith(QStringLiteral("sorvane: cannot start the window")),
                  qPrintable(window.err));
         QCOMPARE(sorvane({QStringLiteral("--version")}, copy).exitCode, 0);
+        // One there that cannot be run is the one named.
+        QFile unrunnable(alone.filePath(QStringLiteral("sorvane-window")));
+        QVERIFY(unrunnable.open(QIODevice::WriteOnly));
+        unrunnable.close();
+        const Run refused = sorvane({}, copy);
+        QCOMPARE(refused.exitCode, 1);
+        QVERIFY2(refused.err.contains(QStringLiteral("(%1)").arg(unrunnable.fileName())),
+                 qPrintable(refused.err));
 
         const QString windowProgram = QFileInfo(QStringLiteral(SORVANE_EXECUTABLE))
                                           .dir()
