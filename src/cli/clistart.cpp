@@ -27,14 +27,20 @@ int RunCommandLine(int argc, char* argv[], const CommandLine& command)
     Terminal terminal;
     // A termination signal stops a run as Cancel would: the summary is printed, and the exit
     // status (1) says the run did not finish.
+    int code = 0;
     switch (command.action) {
     case CommandLine::Undo:
-        return RunUndoCommand(terminal, command.run);
+        code = RunUndoCommand(terminal, command.run);
+        break;
     case CommandLine::Runs:
-        return RunRunsCommand(terminal);
+        code = RunRunsCommand(terminal);
+        break;
     default:
-        return RunFolderCommand(command, terminal);
+        code = RunFolderCommand(command, terminal);
+        break;
     }
+    // Lines that could not be written are a run the user was not told of in full.
+    return terminal.finish() || code != 0 ? code : 1;
 }
 
 } // namespace sorvane

@@ -18,17 +18,18 @@ qint64 now()
     return QDateTime::currentMSecsSinceEpoch();
 }
 
-bool write(std::FILE* stream, const QByteArray& bytes)
+bool write(std::FILE* stream, const QByteArray& bytes, bool flush = true)
 {
     return std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream) ==
                std::size_t(bytes.size()) &&
-           std::fflush(stream) == 0;
+           (!flush || std::fflush(stream) == 0);
 }
 
 } // namespace
 
 Terminal::Terminal(std::FILE* out, std::FILE* err)
-    : m_out(out), m_err(err), m_errIsTerminal(::isatty(::fileno(err)) == 1), m_started(now())
+    : m_out(out), m_err(err), m_outIsTerminal(::isatty(::fileno(out)) == 1),
+      m_errIsTerminal(::isatty(::fileno(err)) == 1), m_started(now())
 {
 }
 
@@ -42,7 +43,16 @@ bool Terminal::line(const QString& text)
     if (m_closed)
         return false;
     clearProgress();
-    if (!write(m_out, (text + QLatin1Char('\n')).toUtf8()))
+    // A line a file, to a file or a pipe, would cost the renaming thread a write call a file:
+    // there the lines wait in the stream's buffer, and a terminal gets each as it comes.
+    if (!write(m_out, (text + QLatin1Char('\n')).toUtf8(), m_outIsTerminal))
+        m_closed = true;
+    return !m_closed;
+}
+
+bool Terminal::finish()
+{
+    if (!m_closed && std::fflush(m_out) != 0)
         m_closed = true;
     return !m_closed;
 }
@@ -50,6 +60,9 @@ bool Terminal::line(const QString& text)
 void Terminal::error(const QString& text)
 {
     clearProgress();
+    // What was said before comes first where both go to one place.
+    if (!m_closed && std::fflush(m_out) != 0)
+        m_closed = true;
     write(m_err, (text + QLatin1Char('\n')).toUtf8());
 }
 

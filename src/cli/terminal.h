@@ -22,8 +22,11 @@ public:
     static QString quoted(QByteArrayView name);
 
     // False once standard output is closed (a reader like `head` went away): the run then stops
-    // as on a termination signal.
+    // as on a termination signal. To a file or a pipe, lines are written a buffer at a time, so
+    // that is found at the buffer's write; to a terminal, at the line's.
     bool line(const QString& text);
+    // Writes out the lines still held for a file or a pipe; false when they could not be.
+    bool finish();
     void error(const QString& text);
     void progress(int done, int total);
     bool outputClosed() const { return m_closed; }
@@ -34,6 +37,7 @@ private:
     std::FILE* m_out;
     std::FILE* m_err;
     bool m_progressShown = false;
+    bool m_outIsTerminal = false;
     bool m_errIsTerminal = false;
     bool m_closed = false;
     qint64 m_started = 0;

@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
+
 #include <csignal>
 #include <sys/stat.h>
 
@@ -34,9 +36,12 @@ struct Run {
 // The installed program's part: the real executable, without a display and without Qt's
 // platform, in a state folder of the test's own.
 Run runSorvane(const QStringList& arguments, const QString& state,
-               const QByteArray& locale = "C.UTF-8")
+               const QByteArray& locale = "C.UTF-8",
+               const std::function<void(QProcess&)>& setUp = nullptr)
 {
     QProcess process;
+    if (setUp)
+        setUp(process);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* variable :
          {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LANG", "LC_CTYPE"})
@@ -323,6 +328,41 @@ private slots:
         QVERIFY2(run.out.contains("\"held\": "), run.out.constData());
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("Nova_Blue Sky.mp3"))));
         QCOMPARE(state(sub), heldBefore);
+    }
+
+    // Written to a pipe, the lines wait in a buffer: an error said meanwhile still comes after
+    // the lines before it, and lines that cannot be written at all make the run's exit status 1
+    // however well the renames went.
+    void bufferedLinesKeepTheirPlaceAndFailLoudly()
+    {
+        QTemporaryDir dir;
+        fill(dir.path(), QStringLiteral("good"));
+        const QString sub = dir.filePath(QStringLiteral("held"));
+        QVERIFY(QDir().mkpath(sub));
+        const OpenFolder folder(sub);
+        FolderLock lock;
+        int error = 0;
+        QCOMPARE(FolderLock::take(folder.fd(), lock, error), FolderLock::Taken::Yes);
+        // A state folder that is a file: the journal cannot be made, which is said on stderr
+        // between the held folder's line and the files' lines.
+        QTemporaryDir stateParent;
+        const QString notAFolder = stateParent.filePath(QStringLiteral("state"));
+        QVERIFY(testing::writeFile(notAFolder, "x"));
+        const Run merged = runSorvane(
+            {"--folder", dir.path(), "--subfolders"}, notAFolder, "C.UTF-8",
+            [](QProcess& process) { process.setProcessChannelMode(QProcess::MergedChannels); });
+        const qsizetype held = merged.out.indexOf("\"held\": ");
+        const qsizetype journal = merged.out.indexOf("Журнал не записан");
+        const qsizetype renamed = merged.out.indexOf("\"1.mp3\" -> ");
+        QVERIFY2(held >= 0 && journal > held && renamed > journal, merged.out.constData());
+
+        QTemporaryDir full, journals;
+        fill(full.path(), QStringLiteral("good"));
+        const Run lost = runSorvane(
+            {"--folder", full.path()}, journals.path(), "C.UTF-8",
+            [](QProcess& process) { process.setStandardOutputFile(QStringLiteral("/dev/full")); });
+        QVERIFY(QFile::exists(full.filePath(QStringLiteral("Nova_Blue Sky.mp3"))));
+        QCOMPARE(lost.exitCode, 1);
     }
 
     // A termination signal stops an undo between two files: it says how many are not back and
