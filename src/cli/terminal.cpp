@@ -60,9 +60,7 @@ bool Terminal::finish()
 void Terminal::error(const QString& text)
 {
     clearProgress();
-    // What was said before comes first where both go to one place.
-    if (!m_closed && std::fflush(m_out) != 0)
-        m_closed = true;
+    finish(); // what was said before comes first where both go to one place
     write(m_err, (text + QLatin1Char('\n')).toUtf8());
 }
 
