@@ -171,8 +171,21 @@ struct Calls {
         waitMicros(g_latencyMicros);
         return ::statx(dir, name, flags, mask, info);
     }
-    // A listing costs a round trip per batch of entries the kernel hands over, not per entry.
+    // The floor's listing costs a round trip per folder, not per entry.
     static dirent* readdir(DIR* dir) { return ::readdir(dir); }
+    // The program's: one per batch of entries the kernel hands over.
+    static ssize_t getdents64(int dir, void* buffer, size_t length)
+    {
+        counted();
+        waitMicros(g_latencyMicros);
+        return ::getdents64(dir, buffer, length);
+    }
+    // Moving a descriptor's offset asks nothing of the drive, a network share's included.
+    static off_t lseek(int fd, off_t offset, int whence)
+    {
+        counted();
+        return ::lseek(fd, offset, whence);
+    }
     static int inotify_init1(int flags)
     {
         counted();
@@ -197,7 +210,8 @@ struct Calls {
         sys.linkat = linkat;
         sys.unlinkat = unlinkat;
         sys.statx = statx;
-        sys.readdir = readdir;
+        sys.getdents64 = getdents64;
+        sys.lseek = lseek;
         sys.write = write;
         sys.fsync = fsync;
         sys.inotify_init1 = inotify_init1;

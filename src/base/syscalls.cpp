@@ -30,7 +30,8 @@ SystemCalls RealSystemCalls()
     calls.fstatfs = ::fstatfs;
     calls.write = ::write;
     calls.fsync = ::fsync;
-    calls.readdir = ::readdir;
+    calls.getdents64 = ::getdents64;
+    calls.lseek = ::lseek;
     calls.inotify_init1 = ::inotify_init1;
     calls.inotify_add_watch = ::inotify_add_watch;
     calls.read = ::read;

@@ -31,7 +31,9 @@ struct SystemCalls {
     int (*fstatfs)(int fd, struct statfs* info);
     ssize_t (*write)(int fd, const void* buffer, size_t count);
     int (*fsync)(int fd);
-    dirent* (*readdir)(DIR* dir);
+    // A folder's entries, a buffer of them at a time, from its descriptor's offset on.
+    ssize_t (*getdents64)(int dir, void* buffer, size_t length);
+    off_t (*lseek)(int fd, off_t offset, int whence);
     int (*inotify_init1)(int flags);
     int (*inotify_add_watch)(int fd, const char* path, uint32_t mask);
     ssize_t (*read)(int fd, void* buffer, size_t count);

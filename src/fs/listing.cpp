@@ -4,42 +4,59 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 
 namespace sorvane
 {
 
-Listing::Listing(int dir)
+namespace
 {
-    const int fd = Sys.openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-    if (fd < 0) {
+
+// As much as the C library's own listing asks for at once.
+constexpr long BufferBytes = 32 * 1024;
+
+} // namespace
+
+Listing::Listing(int dir) : m_dir(dir)
+{
+    // From the start, whoever listed the folder before: a listing that began at its end would be
+    // taken for an empty folder.
+    if (Sys.lseek(dir, 0, SEEK_SET) != 0) {
         m_error = errno ? errno : EIO;
         return;
     }
-    m_entries = ::fdopendir(fd);
-    if (!m_entries) {
-        m_error = errno ? errno : EIO;
-        Sys.close(fd);
-    }
+    m_buffer = std::make_unique<char[]>(std::size_t(BufferBytes));
 }
 
-Listing::~Listing()
-{
-    if (m_entries)
-        ::closedir(m_entries); // closes the listing's descriptor with it
-}
+Listing::~Listing() = default;
 
-const dirent* Listing::next()
+const struct dirent64* Listing::next()
 {
-    if (!m_entries || m_error != 0)
+    if (!m_buffer || m_error != 0)
         return nullptr;
     for (;;) {
-        errno = 0;
-        const dirent* entry = Sys.readdir(m_entries);
-        if (!entry) {
-            m_error = errno;
+        if (m_used >= m_filled) {
+            if (m_end)
+                return nullptr;
+            const ssize_t got = Sys.getdents64(m_dir, m_buffer.get(), std::size_t(BufferBytes));
+            if (got < 0) {
+                m_error = errno ? errno : EIO;
+                return nullptr;
+            }
+            if (got == 0) {
+                m_end = true;
+                return nullptr;
+            }
+            m_used = 0;
+            m_filled = long(got);
+        }
+        const auto* entry = reinterpret_cast<const struct dirent64*>(m_buffer.get() + m_used);
+        // A record the kernel would never give ends the listing as a failure, not as a read past
+        // the buffer.
+        if (entry->d_reclen == 0 || m_used + entry->d_reclen > m_filled) {
+            m_error = EIO;
             return nullptr;
         }
+        m_used += entry->d_reclen;
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0)
             return entry;

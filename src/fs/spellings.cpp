@@ -27,7 +27,7 @@ Listed LookInListing(int dir, const char* name)
 {
     Listed listed;
     Listing entries(dir);
-    while (const dirent* entry = entries.next()) {
+    while (const auto* entry = entries.next()) {
         if (std::strcmp(entry->d_name, name) == 0)
             listed.exact = true;
         else if (IsOtherSpelling(entry->d_name, name))

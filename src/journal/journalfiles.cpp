@@ -62,7 +62,7 @@ QStringList JournalPaths()
     if (!dir.isOpen())
         return paths;
     Listing entries(dir.get());
-    while (const dirent* entry = entries.next()) {
+    while (const auto* entry = entries.next()) {
         const QString name = QFile::decodeName(entry->d_name);
         if (!name.startsWith(QLatin1Char('.')) && name.endsWith(Suffix) &&
             name.size() > Suffix.size())

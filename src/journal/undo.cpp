@@ -79,7 +79,7 @@ public:
     {
         if (!m_listed) {
             Listing entries(m_open->fd());
-            while (const dirent* entry = entries.next())
+            while (const auto* entry = entries.next())
                 m_names.insert(QByteArray(entry->d_name));
             m_listed = !entries.failed();
             if (!m_listed)

@@ -21,7 +21,7 @@ std::set<QByteArray> listNames(const OpenFolder& folder)
 {
     std::set<QByteArray> names;
     Listing entries(folder.fd());
-    while (const dirent* entry = entries.next())
+    while (const auto* entry = entries.next())
         names.insert(QByteArray(entry->d_name));
     return names;
 }

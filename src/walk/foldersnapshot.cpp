@@ -71,7 +71,7 @@ int ListFolder(const OpenFolder& folder, FolderSnapshot& files,
     if (entries.failed())
         return entries.error();
     const int first = files.size();
-    while (const dirent* entry = entries.next()) {
+    while (const auto* entry = entries.next()) {
         const std::size_t length = std::strlen(entry->d_name);
         const bool mp3 = isListedName(entry->d_name, length);
         // Hidden folders are left out as hidden files are.

@@ -218,11 +218,14 @@ private slots:
         add(QStringLiteral("locked.mp3"), {"Red Sun", "Lumen"});
         QVERIFY(QDir(folder()).mkdir(QStringLiteral("folder.mp3")));
         const testing::SeamGuard seam;
-        Sys.readdir = [](DIR* dir) {
-            dirent* entry = ::readdir(dir);
-            if (entry)
+        Sys.getdents64 = [](int dir, void* buffer, size_t length) {
+            const ssize_t got = ::getdents64(dir, buffer, length);
+            for (ssize_t at = 0; at < got;) {
+                auto* entry = reinterpret_cast<struct dirent64*>(static_cast<char*>(buffer) + at);
                 entry->d_type = DT_UNKNOWN;
-            return entry;
+                at += entry->d_reclen;
+            }
+            return got;
         };
         Sys.fstatat = [](int dir, const char* name, struct stat* info, int flags) {
             if (std::strcmp(name, "locked.mp3") == 0) {
