@@ -45,6 +45,24 @@ namespace
 // Files named, and their renames journaled, at a time.
 constexpr int BatchSize = 256;
 
+// A folder's path below the root, made once for a run of its files, not once for each.
+class FolderPath
+{
+public:
+    const QByteArray& of(const FolderTree& tree, int folder)
+    {
+        if (folder != m_folder) {
+            m_folder = folder;
+            m_path = tree.relativePath(folder);
+        }
+        return m_path;
+    }
+
+private:
+    int m_folder = -1;
+    QByteArray m_path;
+};
+
 // A file of a batch, read and named, waiting for its turn.
 struct Planned {
     Outcome outcome;
@@ -178,12 +196,8 @@ private:
             // A file that has its name already is not moved, so not journaled either.
             const char* name = files.files.name(file);
             if (m_journal && !m_options.dryRun && planned.to != name) {
-                if (const int at = files.folderOf(file); at != m_journalFolder) {
-                    m_journalFolder = at;
-                    m_journalFolderPath = files.relativePath(at);
-                }
-                planned.entry = m_journal->add(m_journalFolderPath, name, planned.to,
-                                               planned.identity, planned.modified);
+                planned.entry = m_journal->add(m_plannedPath.of(files, files.folderOf(file)), name,
+                                               planned.to, planned.identity, planned.modified);
             }
         }
     }
@@ -360,7 +374,7 @@ private:
         // Paths are made only where a record or a look at the evidence needs them.
         const MoveRecords records = RecordMovesOf(
             m_journal, planned.entry,
-            m_journal && planned.entry >= 0 ? tree().relativePath(m_folderIndex) : QByteArray(),
+            m_journal && planned.entry >= 0 ? m_movedPath.of(tree(), m_folderIndex) : QByteArray(),
             [this] { journalFailed(); },
             [this, from, &planned](Leftover kind, const char* name) {
                 if (m_evidence.empty())
@@ -424,9 +438,9 @@ private:
     int m_folderIndex = -1;
     const OpenFolder* m_folder = nullptr;
     Outcome m_folderFailure;
-    int m_journalFolder = -1;
-    QByteArray m_journalFolderPath; // of m_journalFolder, below the root
-    std::set<int> m_removed;        // files that were an earlier run's leftovers
+    // Planning runs a batch ahead of the moves, so each keeps its own.
+    FolderPath m_plannedPath, m_movedPath;
+    std::set<int> m_removed; // files that were an earlier run's leftovers
     std::optional<TagRead> m_lastTag;
     DryRun m_dryRun;
 };
