@@ -182,6 +182,13 @@ TagTextDecoder::TagTextDecoder(int codePage)
         const bool usable = one.size() == 1 && one.at(0) != QChar::ReplacementCharacter;
         m_table[byte] = usable ? one.at(0).unicode() : static_cast<char16_t>(byte);
     }
+    for (int byte = 0x80; byte < 256; ++byte) {
+        if (!undefined(static_cast<unsigned char>(byte)))
+            m_bytesOf[std::size_t(m_bytesOfCount++)] = {m_table[byte],
+                                                        static_cast<unsigned char>(byte)};
+    }
+    // Sorted by character, then byte: the first of a character's bytes is its lowest.
+    std::sort(m_bytesOf.begin(), m_bytesOf.begin() + m_bytesOfCount);
 }
 
 QString TagTextDecoder::decode(QByteArrayView bytes) const
@@ -195,39 +202,53 @@ QString TagTextDecoder::decode(QByteArrayView bytes) const
     return text;
 }
 
+int TagTextDecoder::byteOf(char32_t point) const
+{
+    if (point < 0x80 && m_table[point] == point)
+        return int(point);
+    if (point >= 0x10000)
+        return -1;
+    const auto end = m_bytesOf.begin() + m_bytesOfCount;
+    const auto found = std::lower_bound(
+        m_bytesOf.begin(), end, char16_t(point),
+        [](const std::pair<char16_t, unsigned char>& held, char16_t c) { return held.first < c; });
+    return found != end && found->first == point ? found->second : -1;
+}
+
 QByteArray TagTextDecoder::encode(QStringView text, char replacement) const
 {
-    QByteArray bytes;
-    bytes.reserve(text.size()); // a byte a character in a single-byte page
-    const auto put = [&](bool held, QByteArrayView encoded) {
-        if (held)
-            bytes += encoded;
-        else if (replacement != 0)
-            bytes += replacement;
-    };
-    // A character beyond the BMP is one character to a tagger, one "?".
-    const QList<uint> points = text.toUcs4();
     if (!m_singleByte) {
+        QByteArray bytes;
+        bytes.reserve(text.size());
+        // A character beyond the BMP is one character to a tagger, one "?".
         QStringEncoder encoder(m_name.constData(), QStringConverter::Flag::Stateless);
-        for (const uint point : points) {
+        for (const uint point : text.toUcs4()) {
             const char32_t one[] = {char32_t(point)};
             encoder.resetState();
             const QByteArray encoded = encoder.encode(QString::fromUcs4(one, 1));
-            put(!encoder.hasError() && !encoded.isEmpty(), encoded);
+            if (!encoder.hasError() && !encoded.isEmpty())
+                bytes += encoded;
+            else if (replacement != 0)
+                bytes += replacement;
         }
         return bytes;
     }
-    for (const uint point : points) {
-        int byte = -1;
-        if (point < 0x80 && m_table[point] == point)
-            byte = int(point);
-        for (int b = 0x80; byte < 0 && b < 256 && point < 0x10000; ++b) {
-            if (m_table[b] == point && !undefined(static_cast<unsigned char>(b)))
-                byte = b;
+    // A byte at most for each UTF-16 unit: a pair is one character, which no such page holds.
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    char* out = bytes.data();
+    for (qsizetype at = 0; at < text.size(); ++at) {
+        char32_t point = text[at].unicode();
+        if (QChar::isHighSurrogate(point) && at + 1 < text.size() &&
+            text[at + 1].isLowSurrogate()) {
+            point = QChar::surrogateToUcs4(text[at], text[at + 1]);
+            ++at;
         }
-        const char c = static_cast<char>(byte);
-        put(byte >= 0, QByteArrayView(&c, 1));
+        if (const int byte = byteOf(point); byte >= 0)
+            *out++ = static_cast<char>(byte);
+        else if (replacement != 0)
+            *out++ = replacement;
     }
+    bytes.truncate(out - bytes.constData());
     return bytes;
 }
 

@@ -6,6 +6,7 @@
 #include <QStringDecoder>
 
 #include <array>
+#include <utility>
 
 namespace sorvane
 {
@@ -66,9 +67,16 @@ public:
     static const TagTextDecoder& forPage(int codePage);
 
 private:
+    // On a single-byte page: the byte that gives the character, or -1.
+    int byteOf(char32_t point) const;
+
     int m_codePage;
     bool m_singleByte;
     std::array<char16_t, 256> m_table{};
+    // The characters the bytes above ASCII give, each with the lowest byte that gives it, in the
+    // characters' order: encoding looks a character up instead of trying every byte.
+    std::array<std::pair<char16_t, unsigned char>, 128> m_bytesOf{};
+    int m_bytesOfCount = 0;
     QByteArray m_name; // for QStringDecoder, one per thread on double-byte pages
 };
 

@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+#include <map>
+
 using namespace sorvane;
 
 class CodePageTest : public QObject
@@ -94,6 +96,41 @@ private slots:
         const TagTextDecoder western(1252);
         QCOMPARE(western.decode("\x80\x81\xE9"), QStringLiteral("€\u0081é"));
         QCOMPARE(TagTextDecoder(1251).decode("\x98\xC0\xFF"), QStringLiteral("\u0098Ая"));
+    }
+
+    // Each character a page holds is written as the lowest byte that reads back as it, never as
+    // a byte the page leaves undefined; any other is the replacement, or left out. Checked
+    // against every byte read back, for every character of the BMP.
+    void encodingIsReadingBackwards()
+    {
+        for (const int page : {874, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258}) {
+            const TagTextDecoder decoder(page);
+            std::map<char16_t, char> lowest;
+            for (int byte = 255; byte >= 0; --byte) {
+                const char c = static_cast<char>(byte);
+                if (!decoder.undefined(static_cast<unsigned char>(byte)))
+                    lowest[decoder.decode(QByteArrayView(&c, 1)).at(0).unicode()] = c;
+            }
+            QString text;
+            QByteArray withMark, without;
+            for (int point = 0; point < 0x10000; ++point) {
+                if (QChar::isSurrogate(char32_t(point)))
+                    continue;
+                text += QChar(point);
+                const auto found = lowest.find(char16_t(point));
+                withMark += found != lowest.end() ? found->second : '?';
+                if (found != lowest.end())
+                    without += found->second;
+            }
+            QCOMPARE(decoder.encode(text, '?'), withMark);
+            QCOMPARE(decoder.encode(text, '\0'), without);
+        }
+        // A pair is one character beyond any such page; a lone half is none it holds either.
+        const TagTextDecoder western(1252);
+        QCOMPARE(western.encode(QStringLiteral("a\U0001F3B5b"), '?'), QByteArray("a?b"));
+        const QChar lone[] = {QChar(0xD83C), QLatin1Char('x'), QChar(0xDFB5)};
+        QCOMPARE(western.encode(QStringView(lone, 3), '?'), QByteArray("?x?"));
+        QCOMPARE(western.encode(QStringView(lone, 3), '\0'), QByteArray("x"));
     }
 };
 
