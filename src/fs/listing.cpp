@@ -24,7 +24,8 @@ Listing::Listing(int dir) : m_dir(dir)
         m_error = errno ? errno : EIO;
         return;
     }
-    m_buffer = std::make_unique<char[]>(std::size_t(BufferBytes));
+    // Not zeroed: the kernel writes what is read, and 32 KiB set a folder is most of a walk's work.
+    m_buffer.reset(new char[std::size_t(BufferBytes)]);
 }
 
 Listing::~Listing() = default;
