@@ -1,6 +1,5 @@
 #include "fs/openfolder.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <cerrno>
@@ -43,7 +42,12 @@ std::unique_ptr<OpenFolder> OpenFolder::child(const OpenFolder& parent, const ch
         return nullptr;
     }
     std::unique_ptr<OpenFolder> folder(new OpenFolder());
-    folder->m_path = QDir(parent.path()).filePath(displayName(name));
+    // Joined by hand: QDir would take a name beginning with ':' for a resource's whole path, and
+    // costs more than the open itself.
+    folder->m_path = parent.path();
+    if (!folder->m_path.isEmpty() && !folder->m_path.endsWith(QLatin1Char('/')))
+        folder->m_path += QLatin1Char('/');
+    folder->m_path += displayName(name);
     folder->m_fd = std::move(fd);
     // The walk enters no other mount: a folder below is on its parent's drive.
     folder->m_traits = parent.m_traits;
