@@ -21,12 +21,9 @@ void appendNumber(std::string& out, qint64 value)
     out.append(digits, std::size_t(end - digits));
 }
 
-void appendName(std::string& out, QByteArrayView folder, QByteArrayView name)
+void appendName(std::string& out, const PrintedFolder& folder, QByteArrayView name)
 {
-    if (!folder.isEmpty()) {
-        AppendPrintable(out, folder, true);
-        out += '/';
-    }
+    out += folder.prefix();
     AppendPrintable(out, name, true);
 }
 
@@ -103,8 +100,22 @@ QByteArray JournalHeader(JournalKind kind, const QByteArray& folder, qint64 star
            printable(folder) + "\nstarted\t" + QByteArray::number(started) + '\n';
 }
 
-void AppendEntryLine(std::string& out, int number, QByteArrayView folder, QByteArrayView oldName,
-                     QByteArrayView newName, const FileIdentity& identity, qint64 time)
+void PrintedFolder::set(QByteArrayView folder)
+{
+    if (m_set && folder == m_folder)
+        return;
+    m_set = true;
+    m_folder = folder.toByteArray();
+    m_prefix.clear();
+    if (!folder.isEmpty()) {
+        AppendPrintable(m_prefix, folder, true);
+        m_prefix += '/';
+    }
+}
+
+void AppendEntryLine(std::string& out, int number, const PrintedFolder& folder,
+                     QByteArrayView oldName, QByteArrayView newName, const FileIdentity& identity,
+                     qint64 time)
 {
     out.append("entry\t", 6);
     appendNumber(out, number);

@@ -78,8 +78,22 @@ const char* JournalKindName(JournalKind kind);
 
 // The lines a journal writer writes, each with its line end.
 QByteArray JournalHeader(JournalKind kind, const QByteArray& folder, qint64 started);
-void AppendEntryLine(std::string& out, int number, QByteArrayView folder, QByteArrayView oldName,
-                     QByteArrayView newName, const FileIdentity& identity, qint64 time);
+// A folder below the run's root as entry lines name it, escaped once for a run of its files.
+class PrintedFolder
+{
+public:
+    void set(QByteArrayView folder);
+    // Empty for the root itself, else the escaped folder and "/".
+    const std::string& prefix() const { return m_prefix; }
+
+private:
+    QByteArray m_folder;
+    std::string m_prefix;
+    bool m_set = false;
+};
+void AppendEntryLine(std::string& out, int number, const PrintedFolder& folder,
+                     QByteArrayView oldName, QByteArrayView newName, const FileIdentity& identity,
+                     qint64 time);
 QByteArray RecordLine(const char* word, int number, QByteArrayView name = QByteArrayView());
 
 // Reads a journal's lines one by one, checks each, and builds the Journal. The first error ends

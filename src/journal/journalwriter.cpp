@@ -222,7 +222,8 @@ int JournalWriter::add(QByteArrayView folder, QByteArrayView oldName, QByteArray
                        const FileIdentity& identity, qint64 time)
 {
     const int number = m_next++;
-    AppendEntryLine(m_pending, number, folder, oldName, newName, identity, time);
+    m_entryFolder.set(folder);
+    AppendEntryLine(m_pending, number, m_entryFolder, oldName, newName, identity, time);
     return number;
 }
 

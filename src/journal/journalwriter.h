@@ -78,6 +78,7 @@ private:
     bool m_setsTimeMarked = false;
     bool m_cutOff = false;
     std::string m_pending; // entries not yet written
+    PrintedFolder m_entryFolder;
 };
 
 // Appends to a journal no living process holds that the user chose to leave its interrupted run

@@ -82,6 +82,11 @@ private slots:
              {3072, 1700000000123456789, 42, 7, 2944, 128}},
             {"", "a\nb\tc\\d\"e\x1b[31m.mp3", "bad\xff\xfe name.mp3", {1, -1, -1, ~0ULL, 0, 1}},
             {"", QByteArray("nul?\x01\x7f\xc2\x9b.mp3"), "Кино.mp3", {200, 5, -1, 0, 72, 128}},
+            // A folder's escaped name is kept for its files: each new folder is its own, even
+            // one of the same length as the last, or escaped.
+            {"Album 0001", "01.mp3", "Nova_1.mp3", {300, 6, 43, 8, 172, 128}},
+            {"Album 0002", "01.mp3", "Nova_2.mp3", {301, 7, 44, 9, 173, 128}},
+            {"Album\t0003", "01.mp3", "Nova_3.mp3", {302, 8, 45, 10, 174, 128}},
         };
         QString error;
         auto writer = JournalWriter::create(JournalKind::Run, "/music/Ünïcode\n", error);
