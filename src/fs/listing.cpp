@@ -24,7 +24,8 @@ Listing::Listing(int dir) : m_dir(dir)
         m_error = errno ? errno : EIO;
         return;
     }
-    // Not zeroed: the kernel writes what is read, and 32 KiB set a folder is most of a walk's work.
+    // Not zeroed: the kernel writes what is read, and zeroing 32 KiB for every folder was half of
+    // a walk's work.
     m_buffer.reset(new char[std::size_t(BufferBytes)]);
 }
 
