@@ -16,6 +16,13 @@ QByteArray OpenFolder::nativeName(const QString& name)
     return QFile::encodeName(name);
 }
 
+QString ChildPath(const QString& folder, const QString& name)
+{
+    if (folder.isEmpty() || folder.endsWith(QLatin1Char('/')))
+        return folder + name;
+    return folder + QLatin1Char('/') + name;
+}
+
 QString OpenFolder::displayName(const char* name)
 {
     return QFile::decodeName(name);
@@ -42,12 +49,7 @@ std::unique_ptr<OpenFolder> OpenFolder::child(const OpenFolder& parent, const ch
         return nullptr;
     }
     std::unique_ptr<OpenFolder> folder(new OpenFolder());
-    // Joined by hand: QDir would take a name beginning with ':' for a resource's whole path, and
-    // costs more than the open itself.
-    folder->m_path = parent.path();
-    if (!folder->m_path.isEmpty() && !folder->m_path.endsWith(QLatin1Char('/')))
-        folder->m_path += QLatin1Char('/');
-    folder->m_path += displayName(name);
+    folder->m_path = ChildPath(parent.path(), displayName(name));
     folder->m_fd = std::move(fd);
     // The walk enters no other mount: a folder below is on its parent's drive.
     folder->m_traits = parent.m_traits;

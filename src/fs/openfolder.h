@@ -13,6 +13,10 @@
 namespace sorvane
 {
 
+// The path of the entry `name` in the folder `folder`, as messages and dialogs show it. Joined
+// by hand: QDir takes a name beginning with ':' for a resource's whole path.
+QString ChildPath(const QString& folder, const QString& name);
+
 // A folder held open while its files are read and renamed. Every name is looked up in it rather
 // than by path, so a folder renamed or replaced meanwhile cannot redirect the rest of the work,
 // and no path is built or converted per file. Reader threads share a run's folders with the

@@ -1,9 +1,10 @@
 #include "ui/summarydialog.h"
 
+#include "fs/openfolder.h"
+
 #include <QAbstractTableModel>
 #include <QApplication>
 #include <QClipboard>
-#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -178,9 +179,8 @@ void SummaryDialog::copy()
 void SummaryDialog::save()
 {
     const QString proposed =
-        QDir(StartFolder())
-            .filePath(m_summary.saveName.isEmpty() ? QStringLiteral("Sorvane.txt")
-                                                   : m_summary.saveName);
+        ChildPath(StartFolder(), m_summary.saveName.isEmpty() ? QStringLiteral("Sorvane.txt")
+                                                              : m_summary.saveName);
     const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить подробности"),
                                                       proposed, QStringLiteral("Текст (*.txt)"));
     if (!path.isEmpty())
