@@ -139,11 +139,21 @@ TagRead TagReader::readOrFail(FolderChain& chain, int& folder, const OpenFolder*
     }
 }
 
+int TagReader::runEnd(int first) const
+{
+    // A run never leaves its folder, so a folder of an album is opened by one reader, not by
+    // each; nor does it reach past the window, whose slots the renaming thread has not freed.
+    const TreeFolder& folder = m_tree.folders[std::size_t(m_tree.folderOf(first))];
+    const int end = std::min(
+        {folder.firstFile + folder.fileCount, first + RunFiles, m_taken + m_window, m_total});
+    return std::max(end, first + 1);
+}
+
 void TagReader::readerLoop()
 {
     // Each reader reopens folders on its own, relative to their parents and checked against the
     // tree, as the renaming thread does: descriptors are not shared between threads. That is a
-    // folder's open per reader, not per file.
+    // folder's open per run of its files a reader claims, not per file.
     FolderChain chain(m_root, m_tree);
     int folder = -1;
     const OpenFolder* open = nullptr;
@@ -166,31 +176,37 @@ void TagReader::readerLoop()
         }
         if (m_stop || m_claimed >= m_total)
             return;
-        const int file = m_claimed++;
-        lock.unlock();
-        bool slow = false;
-        TagRead tag = readOrFail(chain, folder, open, failure, file, scratch, slow);
-        bool sampled = false, ownCore = false;
-        if (++sinceSample == SampleReads) {
-            const long now = preemptions();
-            sampled = true;
-            ownCore = now == preempted;
-            preempted = now;
-            sinceSample = 0;
+        const int first = m_claimed;
+        const int end = runEnd(first);
+        m_claimed = end;
+        for (int file = first; file < end; ++file) {
+            lock.unlock();
+            bool slow = false;
+            TagRead tag = readOrFail(chain, folder, open, failure, file, scratch, slow);
+            bool sampled = false, ownCore = false;
+            if (++sinceSample == SampleReads) {
+                const long now = preemptions();
+                sampled = true;
+                ownCore = now == preempted;
+                preempted = now;
+                sinceSample = 0;
+            }
+            lock.lock();
+            m_slow[std::size_t(m_judged++ % Judged)] = slow;
+            if (sampled)
+                m_unpreempted = ownCore ? m_unpreempted + SampleReads : 0;
+            // The slot is free: the window never reaches past a file not yet handed over.
+            const std::size_t slot = std::size_t(file % m_window);
+            m_slots[slot] = std::move(tag);
+            m_filled[slot] = 1;
+            while (m_ready < m_total && m_ready < m_taken + m_window &&
+                   m_filled[std::size_t(m_ready % m_window)])
+                ++m_ready;
+            if (m_waiting && m_ready >= m_wakeAt)
+                m_slotFilled.notify_one();
+            if (m_stop)
+                return;
         }
-        lock.lock();
-        m_slow[std::size_t(m_judged++ % Judged)] = slow;
-        if (sampled)
-            m_unpreempted = ownCore ? m_unpreempted + SampleReads : 0;
-        // The slot is free: the window never reaches past a file not yet handed over.
-        const std::size_t slot = std::size_t(file % m_window);
-        m_slots[slot] = std::move(tag);
-        m_filled[slot] = 1;
-        while (m_ready < m_total && m_ready < m_taken + m_window &&
-               m_filled[std::size_t(m_ready % m_window)])
-            ++m_ready;
-        if (m_waiting && m_ready >= m_wakeAt)
-            m_slotFilled.notify_one();
     }
 }
 

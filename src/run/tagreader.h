@@ -34,14 +34,15 @@ struct TagRead {
 // Gives the tree's tags in order, each read in its own folder, reopened as the renaming thread
 // reopens it. Reading ahead, reader threads take the next files in order and put each tag in a
 // slot of a window of Window files past the last one handed over, so memory stays flat however
-// large the tree; the renaming thread takes them in order. Each reader decodes what it read, so
-// the renaming thread only names and renames. One reader to begin with; another is added when
-// the renaming thread finds its next tag not there yet while the reads themselves are slow: at
-// least SlowOfJudged of the last Judged reads took longer than a round trip to a share, and the
-// thread was not preempted meanwhile. A busy CPU makes reads wait for a core, not for the disk,
-// and more readers would only take turns on the same cores. On a local disk, whose reads are
-// short, a second reader is added (and no third) when one reader is behind although it has had
-// a core to itself for its last OwnCoreReads reads, and the process may use two cores.
+// large the tree; the renaming thread takes them in order. A reader claims a run of up to
+// RunFiles files of one folder at a time, so it opens the folder once for all of them. Each reader
+// decodes what it read, so the renaming thread only names and renames. One reader to begin with;
+// another is added when the renaming thread finds its next tag not there yet while the reads
+// themselves are slow: at least SlowOfJudged of the last Judged reads took longer than a round trip
+// to a share, and the thread was not preempted meanwhile. A busy CPU makes reads wait for a core,
+// not for the disk, and more readers would only take turns on the same cores. On a local disk,
+// whose reads are short, a second reader is added (and no third) when one reader is behind although
+// it has had a core to itself for its last OwnCoreReads reads, and the process may use two cores.
 class TagReader
 {
 public:
@@ -51,6 +52,7 @@ public:
     static constexpr int Judged = 8;
     static constexpr int SlowOfJudged = 6;
     static constexpr int WakeAfter = 32;
+    static constexpr int RunFiles = 32;
     static constexpr int SampleReads = 64;
     static constexpr int OwnCoreReads = 256;
 
@@ -81,6 +83,9 @@ private:
     TagRead readOrFail(FolderChain& chain, int& folder, const OpenFolder*& open, Outcome& failure,
                        int file, TagBytes& scratch, bool& slow) const;
     void readerLoop();
+    // The end of the run of files a reader claims from `first` on (with the lock held): up to
+    // RunFiles of one folder's files within the window.
+    int runEnd(int first) const;
     void addReader(); // with the lock held
     // How many free slots wake a reader waiting for room, and how many ready files wake the
     // renaming thread.

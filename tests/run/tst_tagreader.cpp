@@ -5,11 +5,13 @@
 #include "support/tagfiles.h"
 #include "walk/foldertree.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
 #include <ctime>
+#include <fcntl.h>
 #include <functional>
 #include <random>
 #include <sched.h>
@@ -88,6 +90,15 @@ ssize_t unevenPread(int fd, void* buffer, size_t count, off_t offset)
     return ::pread(fd, buffer, count, offset);
 }
 
+std::atomic<int> g_folderOpens{0};
+
+int countedOpenat(int dir, const char* name, int flags, mode_t mode)
+{
+    if (flags & O_DIRECTORY)
+        ++g_folderOpens;
+    return ::openat(dir, name, flags, mode);
+}
+
 QString shownTitle(const TagRead& read)
 {
     const QString& title = read.tag.text[TagField::Title];
@@ -148,6 +159,61 @@ private slots:
         Sys.pread = slowPread;
         const int readers = readAll();
         QVERIFY2(readers >= 3, qPrintable(QString::number(readers)));
+    }
+
+    // Readers claim a run of one folder's files, so a folder of an album is opened by one of
+    // them however many read: each open is a path lookup, and on a share a round trip. A folder
+    // longer than a run is opened at most once a run. Reads are slowed so several readers run.
+    void aFolderIsOpenedOncePerRun_data()
+    {
+        QTest::addColumn<int>("folders");
+        QTest::addColumn<int>("filesEach");
+        QTest::addColumn<int>("mostOpens");
+        QTest::addRow("albums") << 24 << 9 << 24;
+        QTest::addRow("one file each") << 40 << 1 << 40;
+        QTest::addRow("a run and a half") << 2 << TagReader::RunFiles * 3 / 2 << 4;
+    }
+    void aFolderIsOpenedOncePerRun()
+    {
+        QFETCH(int, folders);
+        QFETCH(int, filesEach);
+        QFETCH(int, mostOpens);
+        const QTemporaryDir dir;
+        for (int f = 0; f < folders; ++f) {
+            const QString folder = dir.filePath(QString::asprintf("f%02d", f));
+            QVERIFY(QDir().mkpath(folder));
+            for (int i = 0; i < filesEach; ++i) {
+                QVERIFY(testing::writeFile(
+                    QString::asprintf("%s/%03d.mp3", qPrintable(folder), i),
+                    testing::mp3Bytes({QByteArray::number(f * 1000 + i), "Nova"}, 200)));
+            }
+        }
+        const OpenFolder root(dir.path());
+        const FolderTree tree = WalkFolder(root, true);
+        QCOMPARE(tree.files.size(), folders * filesEach);
+        const testing::SeamGuard seam;
+        Sys.pread = slowPread;
+        Sys.openat = countedOpenat;
+        g_folderOpens = 0;
+        int readers = 0;
+        {
+            TagReader reader(root, tree, true);
+            for (int file = 0; file < tree.files.size(); ++file) {
+                const TagRead read = reader.next(file);
+                QVERIFY(read.outcome.ok());
+                const int folder = tree.folderOf(file);
+                const int number = QByteArray(tree.folderName(folder) + 1).toInt() * 1000 +
+                                   QByteArray(tree.files.name(file)).left(3).toInt();
+                QCOMPARE(shownTitle(read), QString::number(number));
+            }
+            readers = reader.readers();
+        }
+        QVERIFY2(readers >= 2, qPrintable(QString::number(readers)));
+        QVERIFY2(
+            g_folderOpens <= mostOpens,
+            qPrintable(
+                QStringLiteral("%1 opens by %2 readers").arg(g_folderOpens.load()).arg(readers)));
+        QVERIFY(g_folderOpens >= std::min(folders, mostOpens));
     }
 
     // A renaming thread slower than the readers keeps the window full. The readers then wait for
