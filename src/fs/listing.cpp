@@ -16,11 +16,11 @@ constexpr long BufferBytes = 32 * 1024;
 
 } // namespace
 
-Listing::Listing(int dir) : m_dir(dir)
+Listing::Listing(int dir, Offset offset) : m_dir(dir)
 {
     // From the start, whoever listed the folder before: a listing that began at its end would be
     // taken for an empty folder.
-    if (Sys.lseek(dir, 0, SEEK_SET) != 0) {
+    if (offset == Offset::Anywhere && Sys.lseek(dir, 0, SEEK_SET) != 0) {
         m_error = errno ? errno : EIO;
         return;
     }

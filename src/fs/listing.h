@@ -14,8 +14,13 @@ namespace sorvane
 class Listing
 {
 public:
+    // Where the descriptor's offset stands: anywhere, as after an earlier listing, so the listing
+    // rewinds it first; or still at the first entry, as on a descriptor its caller has just
+    // opened and not listed, which saves a call for each folder of a tree.
+    enum class Offset { Anywhere, AtStart };
+
     // Starts listing the folder `dir`; failed() with the system's code when it cannot be.
-    explicit Listing(int dir);
+    explicit Listing(int dir, Offset offset = Offset::Anywhere);
     ~Listing();
     Listing(const Listing&) = delete;
     Listing& operator=(const Listing&) = delete;

@@ -65,9 +65,9 @@ bool isListedName(const char* name, std::size_t length)
 } // namespace
 
 int ListFolder(const OpenFolder& folder, FolderSnapshot& files,
-               std::vector<std::string>* subfolders)
+               std::vector<std::string>* subfolders, Listing::Offset offset)
 {
-    Listing entries(folder.fd());
+    Listing entries(folder.fd(), offset);
     if (entries.failed())
         return entries.error();
     const int first = files.size();

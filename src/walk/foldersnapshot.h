@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fs/listing.h"
+
 #include <QString>
 
 #include <cstddef>
@@ -47,8 +49,9 @@ FolderSnapshot ListMp3Files(const OpenFolder& folder);
 
 // Adds the MP3 files of the open folder to `files`, sorted, and where `subfolders` is given, puts
 // the names of its folders there (not hidden ones, never links). 0, or the system's code when the
-// folder could not be listed.
+// folder could not be listed. `offset` is where the folder's descriptor stands (Listing).
 int ListFolder(const OpenFolder& folder, FolderSnapshot& files,
-               std::vector<std::string>* subfolders);
+               std::vector<std::string>* subfolders,
+               Listing::Offset offset = Listing::Offset::Anywhere);
 
 } // namespace sorvane

@@ -129,11 +129,12 @@ public:
     }
 
     // Lists the open folder, locked, then walks its subfolders. False when the observer stopped
-    // it.
-    bool walk(const OpenFolder& folder, int index, int depth)
+    // it. `offset` says whether the folder was opened for the walk (the chosen one may have been
+    // listed before).
+    bool walk(const OpenFolder& folder, int index, int depth, Listing::Offset offset)
     {
         std::vector<std::string> subfolders;
-        const int code = ListFolder(folder, m_tree.files, &subfolders);
+        const int code = ListFolder(folder, m_tree.files, &subfolders, offset);
         TreeFolder& listed = m_tree.folders[index];
         listed.fileCount = m_tree.files.size() - listed.firstFile;
         if (code != 0) {
@@ -202,7 +203,8 @@ private:
         }
         const int childIndex = m_tree.addFolder(index, name, identity.device, identity.inode);
         m_tree.locks[childIndex] = std::move(lock);
-        return walk(*child, childIndex, depth + 1);
+        // Opened above and not listed yet: its offset is at the first entry.
+        return walk(*child, childIndex, depth + 1, Listing::Offset::AtStart);
     }
 
     void skip(int parent, const char* name, Outcome why)
@@ -258,7 +260,7 @@ FolderTree WalkFolder(const OpenFolder& root, bool subfolders, WalkObserver* obs
     }
     Walk walk(tree, observer, identity);
     walk.visit(identity);
-    if (!walk.walk(root, 0, 0)) {
+    if (!walk.walk(root, 0, 0, Listing::Offset::Anywhere)) {
         tree.cancelled = true;
         tree.files = FolderSnapshot();
         tree.folders.resize(1);

@@ -1,11 +1,12 @@
-#include "run/fieldmodel.h"
-#include "run/folderrun.h"
-#include "walk/foldertree.h"
 #include "fs/folderlock.h"
+#include "fs/listing.h"
 #include "fs/openfolder.h"
 #include "names/renamefailures.h"
+#include "run/fieldmodel.h"
+#include "run/folderrun.h"
 #include "support/syscallseam.h"
 #include "support/tagfiles.h"
+#include "walk/foldertree.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -251,7 +252,8 @@ private slots:
             QVERIFY(QDir(empty.path()).mkdir(QString::number(i)));
         QVERIFY(testing::writeFile(empty.filePath(QStringLiteral("a.mp3")), song("a")));
         for (int i = 0; i < 100; ++i) {
-            const QString folder = full.filePath(QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0')));
+            const QString folder =
+                full.filePath(QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0')));
             QVERIFY(QDir().mkpath(folder));
             QVERIFY(testing::writeFile(folder + QStringLiteral("/b.mp3"), song("b")));
         }
@@ -284,6 +286,39 @@ private slots:
         QVERIFY(walked > 0 && unlocked > 0);
         QCOMPARE(walked + unlocked, 100);
         QCOMPARE(openDescriptors(), before);
+    }
+
+    // The chosen folder may have been listed before the walk (the window asks first whether its
+    // subfolders hold MP3 files): it is listed from its first entry again. A folder the walk
+    // opens itself is listed as it stands, without a call to rewind it.
+    void onlyTheChosenFolderIsRewound()
+    {
+        static int rewinds = 0;
+        rewinds = 0;
+        QTemporaryDir dir;
+        for (const char* path : {"a.mp3", "b.mp3", "x/c.mp3", "x/y/d.mp3", "z/e.mp3"}) {
+            const QString file = dir.filePath(QString::fromLatin1(path));
+            QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+            QVERIFY(testing::writeFile(file, song(path)));
+        }
+        const OpenFolder folder(dir.path());
+        {
+            Listing before(folder.fd());
+            while (before.next()) {
+            }
+            QVERIFY(!before.failed());
+        }
+        const testing::SeamGuard seam;
+        Sys.lseek = [](int fd, off_t offset, int whence) -> off_t {
+            ++rewinds;
+            return ::lseek(fd, offset, whence);
+        };
+        const FolderTree tree = WalkFolder(folder, true);
+        QStringList found;
+        for (int file = 0; file < tree.files.size(); ++file)
+            found << tree.displayPath(file);
+        QCOMPARE(found, QStringList({"a.mp3", "b.mp3", "x/c.mp3", "x/y/d.mp3", "z/e.mp3"}));
+        QCOMPARE(rewinds, 1);
     }
 
     // A tree deeper than 256 levels is a loop the file system hides or a mistake: the walk stops
