@@ -102,9 +102,9 @@ QByteArray JournalHeader(JournalKind kind, const QByteArray& folder, qint64 star
 
 void PrintedFolder::set(QByteArrayView folder)
 {
-    if (m_set && folder == m_folder)
+    // Unset, it stands for the root, whose prefix is empty as it starts.
+    if (folder == m_folder)
         return;
-    m_set = true;
     m_folder = folder.toByteArray();
     m_prefix.clear();
     if (!folder.isEmpty()) {

@@ -89,7 +89,6 @@ public:
 private:
     QByteArray m_folder;
     std::string m_prefix;
-    bool m_set = false;
 };
 void AppendEntryLine(std::string& out, int number, const PrintedFolder& folder,
                      QByteArrayView oldName, QByteArrayView newName, const FileIdentity& identity,
