@@ -4,7 +4,10 @@
 
 #include <QList>
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
+#include <iterator>
 
 namespace sorvane
 {
@@ -14,11 +17,49 @@ namespace
 
 const char FirstLinePrefix[] = "sorvane journal ";
 
-void appendNumber(std::string& out, qint64 value)
+// The digits of 0 to 99, two by two.
+struct DigitPairs {
+    char pair[200] = {};
+    constexpr DigitPairs()
+    {
+        for (int i = 0; i < 100; ++i) {
+            pair[2 * i] = char('0' + i / 10);
+            pair[2 * i + 1] = char('0' + i % 10);
+        }
+    }
+};
+constexpr DigitPairs Digits;
+
+// Where a number's digits end, written from `at`, two at a time from the last: the entry's
+// numbers go into one buffer and reach the line in one append, since the renaming thread writes
+// an entry for every file.
+char* putNumber(char* at, qint64 value)
 {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    out.append(digits, std::size_t(end - digits));
+    if (value < 0)
+        *at++ = '-';
+    quint64 rest = value < 0 ? 0 - quint64(value) : quint64(value);
+    char digits[20];
+    char* first = std::end(digits);
+    for (; rest >= 100; rest /= 100) {
+        first -= 2;
+        std::memcpy(first, Digits.pair + 2 * (rest % 100), 2);
+    }
+    if (rest >= 10) {
+        first -= 2;
+        std::memcpy(first, Digits.pair + 2 * rest, 2);
+    } else {
+        *--first = char('0' + rest);
+    }
+    return std::copy(first, std::end(digits), at);
+}
+
+// A number the drive may not keep: "-" where it does not.
+char* putKept(char* at, qint64 value)
+{
+    if (value >= 0)
+        return putNumber(at, value);
+    *at = '-';
+    return at + 1;
 }
 
 void appendName(std::string& out, const PrintedFolder& folder, QByteArrayView name)
@@ -117,39 +158,35 @@ void AppendEntryLine(std::string& out, int number, const PrintedFolder& folder,
                      QByteArrayView oldName, QByteArrayView newName, const FileIdentity& identity,
                      qint64 time)
 {
-    out.append("entry\t", 6);
-    appendNumber(out, number);
-    out += '\t';
+    char head[32] = "entry\t";
+    char* at = putNumber(head + 6, number);
+    *at++ = '\t';
+    out.append(head, std::size_t(at - head));
     appendName(out, folder, oldName);
     out += '\t';
     appendName(out, folder, newName);
-    out += '\t';
-    // What the drive does not keep is written "-".
-    const auto appendKept = [&out](qint64 value) {
-        if (value < 0)
-            out += '-';
-        else
-            appendNumber(out, value);
-        out += '\t';
-    };
-    appendKept(identity.inode);
-    appendNumber(out, identity.size);
-    out += '\t';
-    appendKept(identity.modified);
-    char digest[17];
-    const auto end = std::to_chars(digest, digest + 16, identity.digest, 16).ptr;
-    out.append(std::size_t(16 - (end - digest)), '0');
-    out.append(digest, std::size_t(end - digest));
-    out += '\t';
-    appendNumber(out, identity.digestOffset);
-    out += '\t';
-    appendNumber(out, identity.digestLength);
-    out += '\t';
-    if (time < 0)
-        out += '-';
-    else
-        appendNumber(out, time);
-    out += '\n';
+    // Six numbers of up to 20 characters, the digest's 16 and their tabs.
+    char tail[160];
+    at = tail;
+    *at++ = '\t';
+    at = putKept(at, identity.inode);
+    *at++ = '\t';
+    at = putNumber(at, identity.size);
+    *at++ = '\t';
+    at = putKept(at, identity.modified);
+    *at++ = '\t';
+    char digest[16];
+    const int digits = int(std::to_chars(digest, digest + 16, identity.digest, 16).ptr - digest);
+    at = std::fill_n(at, 16 - digits, '0');
+    at = std::copy_n(digest, digits, at);
+    *at++ = '\t';
+    at = putNumber(at, identity.digestOffset);
+    *at++ = '\t';
+    at = putNumber(at, identity.digestLength);
+    *at++ = '\t';
+    at = putKept(at, time);
+    *at++ = '\n';
+    out.append(tail, std::size_t(at - tail));
 }
 
 QByteArray RecordLine(const char* word, int number, QByteArrayView name)
