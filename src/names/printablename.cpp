@@ -31,18 +31,35 @@ std::pair<char32_t, int> decodeOne(QByteArrayView bytes, qsizetype at)
     return {c, length};
 }
 
+// Which bytes go into a printed name as they are: printable ASCII, and in quoted form not the
+// backslash or the quote. A table, since the journal prints two names for every file renamed.
+struct PlainBytes {
+    bool plain[2][256] = {};
+    constexpr PlainBytes()
+    {
+        for (int byte = 0x20; byte < 0x7F; ++byte) {
+            plain[0][byte] = true;
+            plain[1][byte] = byte != '\\' && byte != '"';
+        }
+    }
+};
+constexpr PlainBytes Plain;
+
 template <typename Bytes> void appendPrintable(Bytes& out, QByteArrayView name, bool quoted)
 {
     static const char Hex[] = "0123456789abcdef";
+    const bool* const plainByte = Plain.plain[quoted ? 1 : 0];
+    const char* const data = name.data();
+    const qsizetype size = name.size();
     // Most names are plain ASCII: runs of bytes that go as they are are appended whole.
     qsizetype plain = 0;
-    for (qsizetype at = 0; at < name.size();) {
-        const quint8 byte = quint8(name[at]);
-        if (byte >= 0x20 && byte < 0x7F && !(quoted && (byte == '\\' || byte == '"'))) {
+    for (qsizetype at = 0; at < size;) {
+        while (at < size && plainByte[quint8(data[at])])
             ++at;
-            continue;
-        }
-        out.append(name.data() + plain, at - plain);
+        out.append(data + plain, at - plain);
+        if (at == size)
+            return;
+        const quint8 byte = quint8(data[at]);
         if (byte >= 0x20 && byte < 0x7F) {
             out += '\\';
             out += char(byte);
@@ -51,10 +68,10 @@ template <typename Bytes> void appendPrintable(Bytes& out, QByteArrayView name, 
         }
         const auto [c, length] = decodeOne(name, at);
         if (length > 0 && !IsControlCharacter(c)) {
-            out.append(name.data() + at, length);
+            out.append(data + at, length);
         } else {
             for (int i = 0; i < std::max(length, 1); ++i) {
-                const quint8 escaped = quint8(name[at + i]);
+                const quint8 escaped = quint8(data[at + i]);
                 const char hex[] = {'\\', 'x', Hex[escaped >> 4], Hex[escaped & 0xF]};
                 out.append(hex, 4);
             }
@@ -62,7 +79,6 @@ template <typename Bytes> void appendPrintable(Bytes& out, QByteArrayView name, 
         at += std::max(length, 1);
         plain = at;
     }
-    out.append(name.data() + plain, name.size() - plain);
 }
 
 } // namespace

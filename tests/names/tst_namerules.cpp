@@ -201,6 +201,15 @@ private slots:
                                     << "\U0001F3B5";
         QTest::newRow("quote and backslash") << QByteArray("a\"b\\c") << "a\"b\\c"
                                              << "a\\\"b\\\\c";
+        // Space to "~": each byte as it is, but for the two the quoted form escapes.
+        QByteArray ascii, quotedAscii;
+        for (char byte = ' '; byte <= '~'; ++byte) {
+            ascii += byte;
+            quotedAscii +=
+                byte == '"' || byte == '\\' ? QByteArray(1, '\\') + byte : QByteArray(1, byte);
+        }
+        QTest::newRow("printable ASCII")
+            << ascii << QString::fromLatin1(ascii) << QString::fromLatin1(quotedAscii);
     }
 
     void printableNames()
