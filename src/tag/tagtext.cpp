@@ -44,10 +44,8 @@ TagText fromRecord(const TagBytes& bytes, const TagTextDecoder& decoder, unsigne
 
 QString paddedTitle(const QString& title)
 {
-    QString padded = title;
-    if (padded.size() < RecordTitleSize)
-        padded.append(QString(RecordTitleSize - padded.size(), QChar::Null));
-    return padded;
+    // One allocation: every file without a record pads its title.
+    return title.leftJustified(RecordTitleSize, QChar::Null);
 }
 
 // Decoding never leaves half a surrogate pair: the name would be measured as one thing and
