@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <utility>
+
 namespace sorvane
 {
 
@@ -75,7 +77,7 @@ void addValue(int encoding, QByteArrayView bytes, int& order, FrameText& text)
         break;
     }
     if (!value.isEmpty())
-        text.values.append(value);
+        text.values.append(std::move(value));
 }
 
 FrameText textOf(QByteArrayView data, bool comment)
