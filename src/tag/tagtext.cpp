@@ -87,6 +87,22 @@ QStringList valuesOf(const FrameText& field, const TagTextDecoder& page)
     return values;
 }
 
+// A field of no value or one, decoded as valuesOf would but without a list: most fields hold
+// one. False where it holds more.
+bool oneValueOf(const FrameText& field, const TagTextDecoder& page, QString& value)
+{
+    if (field.values.size() + field.eightBit.size() > 1)
+        return false;
+    if (!field.values.isEmpty()) {
+        value = field.values.front();
+        if (hasSurrogate(value))
+            replaceLoneSurrogates(value);
+    } else if (!field.eightBit.isEmpty() && !field.eightBit.front().isEmpty()) {
+        value = page.decode(field.eightBit.front());
+    }
+    return true;
+}
+
 struct OtherTag {
     TagKind kind = TagKind::None;
     TagFrames frames;
@@ -141,23 +157,36 @@ RecordPlace recordPlace(const TagBytes& bytes, int field)
     }
 }
 
-QString shownText(const QStringList& values, int field)
+// What a field shows of its one value, or of none.
+QString shownValue(const QString& value, int field)
 {
-    const QString joined = values.size() == 1 ? values.front() : values.join(QStringLiteral(", "));
     if (field == TagField::Year)
-        return YearText(joined);
+        return YearText(value);
     if (field == TagField::Genre)
-        return GenreText(values.value(0));
-    return joined;
+        return GenreText(value);
+    return value;
 }
 
-TagText fromOther(const OtherTag& other, const TagTextDecoder& page, unsigned wanted)
+QString shownText(const QStringList& values, int field)
+{
+    if (values.size() <= 1)
+        return shownValue(values.value(0), field);
+    const QString joined = values.join(QStringLiteral(", "));
+    return shownValue(field == TagField::Genre ? values.front() : joined, field);
+}
+
+TagText fromOther(TagKind kind, const TagFrames& frames, const TagTextDecoder& page,
+                  unsigned wanted)
 {
     TagText tag;
-    tag.kind = other.kind;
+    tag.kind = kind;
     for (int field = 0; field < TagField::Count; ++field) {
-        if (wanted & (1u << field))
-            tag.text[field] = shownText(valuesOf(other.frames.field[field], page), field);
+        if (!(wanted & (1u << field)))
+            continue;
+        const FrameText& text = frames.field[std::size_t(field)];
+        QString value;
+        tag.text[field] = oneValueOf(text, page, value) ? shownValue(value, field)
+                                                        : shownText(valuesOf(text, page), field);
     }
     tag.blankTestTitle = paddedTitle(tag.text[TagField::Title]);
     return tag;
@@ -219,8 +248,7 @@ TagText TagTextFromFrames(const TagBytes& bytes, TagKind otherKind, const TagFra
 {
     wanted |= TagField::bit(TagField::Title);
     const bool record = bytes.hasID3v1();
-    const OtherTag other{otherKind, frames};
-    if (!record && other.kind == TagKind::None) {
+    if (!record && otherKind == TagKind::None) {
         if (bytes.tailSize != TagLayout::RecordSize)
             return TagText();
         TagText tag = fromRecord(bytes, decoder, wanted); // no tag: what the last 128 bytes hold
@@ -234,14 +262,14 @@ TagText TagTextFromFrames(const TagBytes& bytes, TagKind otherKind, const TagFra
             const RecordPlace place = recordPlace(bytes, field);
             texts.add(QByteArrayView(bytes.tail.data() + place.offset, place.size));
         }
-        for (const QByteArray& value : other.frames.field[field].eightBit)
+        for (const QByteArray& value : frames.field[std::size_t(field)].eightBit)
             texts.add(value);
     }
     const int codePage = ChooseCodePage(decoder.codePage(), texts, choosePage);
     const TagTextDecoder& page =
         codePage == decoder.codePage() ? decoder : TagTextDecoder::forPage(codePage);
     if (!record) {
-        TagText tag = fromOther(other, page, wanted);
+        TagText tag = fromOther(otherKind, frames, page, wanted);
         tag.codePage = codePage;
         return tag;
     }
@@ -249,13 +277,23 @@ TagText TagTextFromFrames(const TagBytes& bytes, TagKind otherKind, const TagFra
     tag.kind = TagKind::ID3v1;
     tag.codePage = codePage;
     for (int field = 0; field < TagField::Genre; ++field) {
-        const QStringList values = other.kind == TagKind::None || !(wanted & (1u << field))
-                                       ? QStringList()
-                                       : valuesOf(other.frames.field[field], page);
-        if (values.isEmpty())
+        if (otherKind == TagKind::None || !(wanted & (1u << field)))
             continue;
-        const QString text = shownText(values, field);
-        const QString first = field == TagField::Year ? text : values.front();
+        const FrameText& frame = frames.field[std::size_t(field)];
+        QString text, first;
+        if (oneValueOf(frame, page, first)) {
+            if (first.isEmpty())
+                continue;
+            text = shownValue(first, field);
+        } else {
+            const QStringList values = valuesOf(frame, page);
+            if (values.isEmpty())
+                continue;
+            text = shownText(values, field);
+            first = values.front();
+        }
+        if (field == TagField::Year)
+            first = text;
         const RecordPlace place = recordPlace(bytes, field);
         if (IsLossyCopy(QByteArrayView(bytes.tail.data() + place.offset, place.size), place.width,
                         text, first, page)) {

@@ -141,6 +141,13 @@ private slots:
                    testing::tagRecord({cut + " ", "Nova"})
             << 1252 << TagKind::ID3v1
             << QStringList{cut + " and more", "Nova", "", "", "", "Other"};
+        // A year is compared as it is shown: the record's "Live" is no copy of "1999". The full
+        // title is what has the ID3v2 tag read.
+        QTest::newRow("a year compared as shown")
+            << testing::id3v2Tag(3,
+                                 {{"TIT2", text(0, cut + "r")}, {"TYER", text(0, "Live 1999")}}) +
+                   audio() + testing::tagRecord({cut + "r", "Nova", "", "Live"})
+            << 1252 << TagKind::ID3v1 << QStringList{cut + "r", "Nova", "", "Live", "", "Other"};
         QTest::newRow("no tag: the last 128 bytes, for the user to check")
             << audio(200) << 1252 << TagKind::None
             << QStringList{QString(30, QChar(0xFB)), QString(30, QChar(0xFB)),
