@@ -1,5 +1,6 @@
 #include "tag/apeitems.h"
 
+#include <QList>
 #include <QString>
 
 #include <cstring>

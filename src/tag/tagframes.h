@@ -1,9 +1,8 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
 #include <QString>
-#include <QStringList>
+#include <QVarLengthArray>
 
 #include <array>
 
@@ -26,8 +25,9 @@ constexpr unsigned All = (1u << Count) - 1;
 // which are decoded once the file's page is chosen. A frame of several values (ID3v2.4's
 // NUL-separated list, an APEv2 list) has several.
 struct FrameText {
-    QStringList values;
-    QList<QByteArray> eightBit;
+    // Most frames hold one value: it is kept in place, without an allocation of its own.
+    QVarLengthArray<QString, 1> values;
+    QVarLengthArray<QByteArray, 1> eightBit;
 
     bool empty() const { return values.isEmpty() && eightBit.isEmpty(); }
 };

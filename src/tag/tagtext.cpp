@@ -6,6 +6,8 @@
 #include "tag/lossycopy.h"
 #include "tag/pagechoice.h"
 
+#include <QStringList>
+
 #include <algorithm>
 
 namespace sorvane
@@ -73,7 +75,7 @@ QStringList valuesOf(const FrameText& field, const TagTextDecoder& page)
     if (field.eightBit.isEmpty() &&
         std::none_of(field.values.cbegin(), field.values.cend(),
                      [](const QString& value) { return value.isEmpty() || hasSurrogate(value); }))
-        return field.values;
+        return QStringList(field.values.cbegin(), field.values.cend());
     QStringList values;
     for (QString value : field.values) {
         replaceLoneSurrogates(value);

@@ -84,7 +84,7 @@ QString fieldOf(const ID3v2Bytes& tag, int field)
     const FrameText decoded = DecodeID3v2Frame(
         tag.header.major, span.flags, tag.header.framesUnsynchronised(), field == TagField::Comment,
         QByteArrayView(tag.bytes.constData() + span.offset, span.size));
-    QStringList values = decoded.values;
+    QStringList values(decoded.values.cbegin(), decoded.values.cend());
     for (const QByteArray& bytes : decoded.eightBit)
         values << QString::fromLatin1(bytes);
     return values.join(QLatin1Char('|')).section(QChar::Null, 0, 0);
