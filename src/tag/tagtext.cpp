@@ -71,7 +71,7 @@ bool hasSurrogate(const QString& text)
 // A field of the other tag, decoded: its values, Unicode or in the file's page.
 QStringList valuesOf(const FrameText& field, const TagTextDecoder& page)
 {
-    // Most fields are Unicode values with nothing to mend: shared as they are, not copied.
+    // Most fields are Unicode values with nothing to mend: taken as they are.
     if (field.eightBit.isEmpty() &&
         std::none_of(field.values.cbegin(), field.values.cend(),
                      [](const QString& value) { return value.isEmpty() || hasSurrogate(value); }))
@@ -177,18 +177,35 @@ QString shownText(const QStringList& values, int field)
     return shownValue(field == TagField::Genre ? values.front() : joined, field);
 }
 
+// What a field shows, and its first value, which for a year is what it shows: the record's four
+// bytes are compared with that. False where the field holds no value.
+bool shownField(const FrameText& frame, const TagTextDecoder& page, int field, QString& text,
+                QString& first)
+{
+    bool any = false;
+    if (oneValueOf(frame, page, first)) {
+        text = shownValue(first, field);
+        any = !first.isEmpty();
+    } else {
+        const QStringList values = valuesOf(frame, page);
+        text = shownText(values, field);
+        first = values.value(0);
+        any = !values.isEmpty();
+    }
+    if (field == TagField::Year)
+        first = text;
+    return any;
+}
+
 TagText fromOther(TagKind kind, const TagFrames& frames, const TagTextDecoder& page,
                   unsigned wanted)
 {
     TagText tag;
     tag.kind = kind;
     for (int field = 0; field < TagField::Count; ++field) {
-        if (!(wanted & (1u << field)))
-            continue;
-        const FrameText& text = frames.field[std::size_t(field)];
-        QString value;
-        tag.text[field] = oneValueOf(text, page, value) ? shownValue(value, field)
-                                                        : shownText(valuesOf(text, page), field);
+        QString first;
+        if (wanted & (1u << field))
+            shownField(frames.field[std::size_t(field)], page, field, tag.text[field], first);
     }
     tag.blankTestTitle = paddedTitle(tag.text[TagField::Title]);
     return tag;
@@ -281,21 +298,9 @@ TagText TagTextFromFrames(const TagBytes& bytes, TagKind otherKind, const TagFra
     for (int field = 0; field < TagField::Genre; ++field) {
         if (otherKind == TagKind::None || !(wanted & (1u << field)))
             continue;
-        const FrameText& frame = frames.field[std::size_t(field)];
         QString text, first;
-        if (oneValueOf(frame, page, first)) {
-            if (first.isEmpty())
-                continue;
-            text = shownValue(first, field);
-        } else {
-            const QStringList values = valuesOf(frame, page);
-            if (values.isEmpty())
-                continue;
-            text = shownText(values, field);
-            first = values.front();
-        }
-        if (field == TagField::Year)
-            first = text;
+        if (!shownField(frames.field[std::size_t(field)], page, field, text, first))
+            continue;
         const RecordPlace place = recordPlace(bytes, field);
         if (IsLossyCopy(QByteArrayView(bytes.tail.data() + place.offset, place.size), place.width,
                         text, first, page)) {
