@@ -60,7 +60,7 @@ template <typename Bytes> void appendPrintable(Bytes& out, QByteArrayView name, 
         if (at == size)
             return;
         const quint8 byte = quint8(data[at]);
-        if (byte >= 0x20 && byte < 0x7F) {
+        if (Plain.plain[0][byte]) { // printable, escaped only in the quoted form
             out += '\\';
             out += char(byte);
             plain = ++at;
