@@ -37,7 +37,10 @@ public:
 
     bool proceed(int done, const FolderTree& tree) override
     {
-        m_tree = &tree;
+        if (m_tree != &tree) {
+            m_tree = &tree;
+            m_folder = -1;
+        }
         m_terminal.progress(done, tree.files.size());
         return !stopped();
     }
@@ -47,28 +50,46 @@ public:
     void fileDone(int file, const Outcome& outcome, const QString& newName,
                   bool alreadyNamed) override
     {
+        // The line is built in one buffer kept from file to file: a run prints a line a file,
+        // and building it from strings cost more than naming the file.
+        if (const int folder = m_tree->folderOf(file); folder != m_folder) {
+            m_folder = folder;
+            m_folderPath = m_tree->relativePath(folder);
+            if (!m_folderPath.isEmpty())
+                m_folderPath += '/';
+        }
+        m_line.resize(0); // keeps the buffer, where clear() would let it go
+        appendPath(m_tree->files.name(file));
+        if (outcome.ok() && !alreadyNamed) {
+            m_line += " -> ";
+            appendPath(OpenFolder::nativeName(newName));
+        } else if (outcome.ok()) {
+            m_line += ": уже называется так";
+        } else {
+            m_line += ": ";
+            m_line += reason(outcome, newName).toUtf8();
+        }
         // The page a tag was read in where it is not the locale's, so the user can check it.
-        const QString page =
-            m_codePage == 0
-                ? QString()
-                : QStringLiteral(" (тег прочитан в кодировке %1)").arg(CodePageName(m_codePage));
+        if (m_codePage != 0)
+            m_line += QStringLiteral(" (тег прочитан в кодировке %1)")
+                          .arg(CodePageName(m_codePage))
+                          .toUtf8();
         m_codePage = 0;
-        const QByteArray folder = m_tree->relativePath(m_tree->folderOf(file));
-        const auto path = [&folder](const QByteArray& name) {
-            return Terminal::quoted(folder.isEmpty() ? name : folder + '/' + name);
-        };
-        const QByteArray old = m_tree->files.name(file);
-        if (outcome.ok() && !alreadyNamed)
-            m_terminal.line(path(old) + QStringLiteral(" -> ") +
-                            path(OpenFolder::nativeName(newName)) + page);
-        else if (outcome.ok())
-            m_terminal.line(path(old) + QStringLiteral(": уже называется так") + page);
-        else
-            m_terminal.line(path(old) + QStringLiteral(": ") + reason(outcome, newName) + page);
+        m_terminal.line(QByteArrayView(m_line));
     }
 
 private:
     bool stopped() const { return m_terminal.outputClosed() || StopRequested(); }
+
+    // A name in the file's folder, its path quoted as Terminal::quoted quotes it.
+    void appendPath(QByteArrayView name)
+    {
+        m_path.resize(0);
+        m_path.append(QByteArrayView(m_folderPath)).append(name);
+        m_line += '"';
+        AppendPrintable(m_line, m_path, true);
+        m_line += '"';
+    }
 
     static QString reason(const Outcome& outcome, const QString& newName)
     {
@@ -82,6 +103,10 @@ private:
     Terminal& m_terminal;
     const FolderTree* m_tree = nullptr;
     int m_codePage = 0;
+    int m_folder = -1;
+    QByteArray m_folderPath; // with its closing "/", empty for the chosen folder
+    QByteArray m_path;
+    QByteArray m_line;
 };
 
 } // namespace

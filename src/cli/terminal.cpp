@@ -18,9 +18,9 @@ qint64 now()
     return QDateTime::currentMSecsSinceEpoch();
 }
 
-bool write(std::FILE* stream, const QByteArray& bytes, bool flush = true)
+bool write(std::FILE* stream, QByteArrayView bytes, bool flush = true)
 {
-    return std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream) ==
+    return std::fwrite(bytes.data(), 1, std::size_t(bytes.size()), stream) ==
                std::size_t(bytes.size()) &&
            (!flush || std::fflush(stream) == 0);
 }
@@ -40,12 +40,17 @@ QString Terminal::quoted(QByteArrayView name)
 
 bool Terminal::line(const QString& text)
 {
+    return line(QByteArrayView(text.toUtf8()));
+}
+
+bool Terminal::line(QByteArrayView utf8)
+{
     if (m_closed)
         return false;
     clearProgress();
     // A line a file, to a file or a pipe, would cost the renaming thread a write call a file:
     // there the lines wait in the stream's buffer, and a terminal gets each as it comes.
-    if (!write(m_out, (text + QLatin1Char('\n')).toUtf8(), m_outIsTerminal))
+    if (!write(m_out, utf8, false) || !write(m_out, "\n", m_outIsTerminal))
         m_closed = true;
     return !m_closed;
 }

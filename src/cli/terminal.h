@@ -25,6 +25,8 @@ public:
     // as on a termination signal. To a file or a pipe, lines are written a buffer at a time, so
     // that is found at the buffer's write; to a terminal, at the line's.
     bool line(const QString& text);
+    // The same for a line already in UTF-8, which a run's line a file is built in.
+    bool line(QByteArrayView utf8);
     // Writes out the lines still held for a file or a pipe; false when they could not be.
     bool finish();
     void error(const QString& text);

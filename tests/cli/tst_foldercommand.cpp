@@ -89,8 +89,17 @@ private:
     // A small folder of the row's kind, fresh for every row.
     static void fill(const QString& folder, const QString& kind)
     {
+        // Names as bytes: a folder's may be no UTF-8, which no QString would keep.
         const auto add = [&folder](const char* name, const QByteArray& bytes) {
-            QVERIFY(testing::writeFile(folder + '/' + QString::fromUtf8(name), bytes));
+            const QByteArray path = QFile::encodeName(folder) + '/' + name;
+            for (qsizetype slash = path.indexOf('/', 1); slash > 0;
+                 slash = path.indexOf('/', slash + 1))
+                ::mkdir(path.left(slash).constData(), 0755);
+            std::FILE* file = std::fopen(path.constData(), "wbx");
+            QVERIFY(file);
+            QCOMPARE(std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), file),
+                     std::size_t(bytes.size()));
+            QCOMPARE(std::fclose(file), 0);
         };
         if (kind == QLatin1String("good")) {
             add("1.mp3", testing::mp3Bytes({"Blue Sky", "Nova", "Horizons", "1999"}));
@@ -102,6 +111,15 @@ private:
             add("1.mp3", testing::mp3Bytes({cp1251(u"Звезда"), cp1251(u"Кино")}));
         } else if (kind == QLatin1String("escape")) {
             add("\x1b]0;owned\x07.mp3", testing::mp3Bytes({"x\\y", "A\"B"}));
+        } else if (kind == QLatin1String("tree")) {
+            // Lines for files in folders below, one of them with a control character and a
+            // byte that is not UTF-8 in its name, and for each way a file can end.
+            add("a.mp3", testing::mp3Bytes({"Blue Sky", "Nova"}));
+            add("sub/Nova_Blue Sky.mp3", testing::mp3Bytes({"Blue Sky", "Nova"}));
+            add("sub/x.mp3", testing::mp3Bytes({"Red Sun", "Lumen"}));
+            add("sub/y.mp3", testing::mp3Bytes({"Red Sun", "Lumen"}));
+            add("sub/d\x01\xE9/z.mp3", testing::mp3Bytes({cp1251(u"Звезда"), cp1251(u"Кино")}));
+            add("sub/d\x01\xE9/short.mp3", "short");
         }
     }
 
@@ -129,6 +147,16 @@ private slots:
         QTest::newRow("windows-1251 under C")
             << "cyrillic" << QStringList{"--codepage", "windows-1251"} << 0
             << "\"1.mp3\" -> \"Кино_Звезда.mp3\"\nГотово!\n";
+        QTest::newRow("a tree, a line for each way a file ends")
+            << "tree" << QStringList{"--subfolders"} << 1
+            << "\"a.mp3\" -> \"Nova_Blue Sky.mp3\"\n"
+               "\"sub/Nova_Blue Sky.mp3\": уже называется так\n"
+               "\"sub/x.mp3\" -> \"sub/Lumen_Red Sun.mp3\"\n"
+               "\"sub/y.mp3\": файл \"Lumen_Red Sun.mp3\" уже существует\n"
+               "\"sub/d\\x01\\xe9/short.mp3\": файл короче 128 байт, и тега в нём нет\n"
+               "\"sub/d\\x01\\xe9/z.mp3\" -> \"sub/d\\x01\\xe9/Кино_Звезда.mp3\" (тег прочитан в "
+               "кодировке windows-1251)\n"
+               "2 файлов не переименовано!\n";
         QTest::newRow("a name with escape sequences")
             << "escape" << QStringList{"--dry-run"} << 0
             << "\"\\x1b]0;owned\\x07.mp3\" -> \"A\\\"B_x\\\\y.mp3\"\nГотово!\n";
