@@ -39,7 +39,7 @@ public:
     {
         if (m_tree != &tree) {
             m_tree = &tree;
-            m_folder = -1;
+            m_folderPath = FolderPath();
         }
         m_terminal.progress(done, tree.files.size());
         return !stopped();
@@ -52,17 +52,12 @@ public:
     {
         // The line is built in one buffer kept from file to file: a run prints a line a file,
         // and building it from strings cost more than naming the file.
-        if (const int folder = m_tree->folderOf(file); folder != m_folder) {
-            m_folder = folder;
-            m_folderPath = m_tree->relativePath(folder);
-            if (!m_folderPath.isEmpty())
-                m_folderPath += '/';
-        }
+        const QByteArray& folder = m_folderPath.of(*m_tree, m_tree->folderOf(file));
         m_line.resize(0); // keeps the buffer, where clear() would let it go
-        appendPath(m_tree->files.name(file));
+        appendPath(folder, m_tree->files.name(file));
         if (outcome.ok() && !alreadyNamed) {
             m_line += " -> ";
-            appendPath(OpenFolder::nativeName(newName));
+            appendPath(folder, OpenFolder::nativeName(newName));
         } else if (outcome.ok()) {
             m_line += ": уже называется так";
         } else {
@@ -81,11 +76,13 @@ public:
 private:
     bool stopped() const { return m_terminal.outputClosed() || StopRequested(); }
 
-    // A name in the file's folder, its path quoted as Terminal::quoted quotes it.
-    void appendPath(QByteArrayView name)
+    // A name in `folder`, its path quoted as Terminal::quoted quotes it.
+    void appendPath(const QByteArray& folder, QByteArrayView name)
     {
         m_path.resize(0);
-        m_path.append(QByteArrayView(m_folderPath)).append(name);
+        if (!folder.isEmpty())
+            m_path.append(QByteArrayView(folder)).append('/');
+        m_path.append(name);
         m_line += '"';
         AppendPrintable(m_line, m_path, true);
         m_line += '"';
@@ -103,8 +100,7 @@ private:
     Terminal& m_terminal;
     const FolderTree* m_tree = nullptr;
     int m_codePage = 0;
-    int m_folder = -1;
-    QByteArray m_folderPath; // with its closing "/", empty for the chosen folder
+    FolderPath m_folderPath;
     QByteArray m_path;
     QByteArray m_line;
 };

@@ -45,24 +45,6 @@ namespace
 // Files named, and their renames journaled, at a time.
 constexpr int BatchSize = 256;
 
-// A folder's path below the root, made once for a run of its files, not once for each.
-class FolderPath
-{
-public:
-    const QByteArray& of(const FolderTree& tree, int folder)
-    {
-        if (folder != m_folder) {
-            m_folder = folder;
-            m_path = tree.relativePath(folder);
-        }
-        return m_path;
-    }
-
-private:
-    int m_folder = -1;
-    QByteArray m_path;
-};
-
 // A file of a batch, read and named, waiting for its turn.
 struct Planned {
     Outcome outcome;

@@ -73,6 +73,24 @@ private:
     std::vector<char> m_names;
 };
 
+// A folder's path below the root, made once for a run of its files, not once for each.
+class FolderPath
+{
+public:
+    const QByteArray& of(const FolderTree& tree, int folder)
+    {
+        if (folder != m_folder) {
+            m_folder = folder;
+            m_path = tree.relativePath(folder);
+        }
+        return m_path;
+    }
+
+private:
+    int m_folder = -1;
+    QByteArray m_path;
+};
+
 // Told of the walk's progress folder by folder; answering false stops it.
 class WalkObserver
 {
