@@ -8,7 +8,6 @@
 #include "fs/openfolder.h"
 #include "journal/journalfiles.h"
 #include "journal/journalwriter.h"
-#include "names/printablename.h"
 #include "names/renamefailures.h"
 #include "run/fieldmodel.h"
 #include "run/folderrun.h"
@@ -76,16 +75,14 @@ public:
 private:
     bool stopped() const { return m_terminal.outputClosed() || StopRequested(); }
 
-    // A name in `folder`, its path quoted as Terminal::quoted quotes it.
+    // A name in `folder`, its path quoted.
     void appendPath(const QByteArray& folder, QByteArrayView name)
     {
         m_path.resize(0);
         if (!folder.isEmpty())
             m_path.append(QByteArrayView(folder)).append('/');
         m_path.append(name);
-        m_line += '"';
-        AppendPrintable(m_line, m_path, true);
-        m_line += '"';
+        Terminal::appendQuoted(m_line, m_path);
     }
 
     static QString reason(const Outcome& outcome, const QString& newName)

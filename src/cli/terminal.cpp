@@ -35,7 +35,17 @@ Terminal::Terminal(std::FILE* out, std::FILE* err)
 
 QString Terminal::quoted(QByteArrayView name)
 {
-    return QLatin1Char('"') + PrintableName(name, true) + QLatin1Char('"');
+    QByteArray out;
+    out.reserve(name.size() + 8);
+    appendQuoted(out, name);
+    return QString::fromUtf8(out);
+}
+
+void Terminal::appendQuoted(QByteArray& out, QByteArrayView name)
+{
+    out += '"';
+    AppendPrintable(out, name, true);
+    out += '"';
 }
 
 bool Terminal::line(const QString& text)

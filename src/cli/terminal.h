@@ -20,6 +20,8 @@ public:
     // A name between double quotes: \\, \" and \xHH for control characters and bytes that are
     // not UTF-8.
     static QString quoted(QByteArrayView name);
+    // The same, appended in UTF-8 to `out`: a run's line a file is built so.
+    static void appendQuoted(QByteArray& out, QByteArrayView name);
 
     // False once standard output is closed (a reader like `head` went away): the run then stops
     // as on a termination signal. To a file or a pipe, lines are written a buffer at a time, so
